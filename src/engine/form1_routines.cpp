@@ -1,0 +1,154 @@
+#include "engine/form1_routines.h"
+
+#include "engine/run_clock.h"
+#include "platform/numbers.h"
+
+#include <cmath>
+
+namespace nocturo {
+
+void Form1Routines::Form_Load() {
+    c_.Bar1.set_visible(false);
+    fill_lists(c_);
+    select_defaults(c_);
+    c_.Bar2.set_min(0.0f);
+    c_.Bar2.set_max(1000.0f);
+    Reken_Total_Time();
+}
+
+void Form1Routines::einde_Click() {
+    if (c_.MSComm1.port_open()) {
+        c_.MSComm1.set_port_open(false);
+    }
+    c_.app.hide_window();
+    c_.app.end_program();
+}
+
+// begin_pause and tussen_pause share one loop. The end test compares the
+// whole seconds since t0 with length + bound_offset: the pause between
+// exposures compares with length + 0.5, so it only ends once a whole second
+// more has been counted.
+void Form1Routines::wait(const char* phase, ListControl& length_list, double bound_offset) {
+    c_.Label5.set_caption(phase);
+    const std::int16_t length = one_based(length_list.list_index());
+    const float t0 = c_.clock.timer();
+    const double bound = length + bound_offset;
+    // The count first reaches the bound once the reading lies half a second
+    // short of the next whole number at or above it.
+    const double wake_at = double{t0} + std::ceil(bound) - 0.5;
+    for (;;) {
+        c_.pump.pump_events(wake_at);
+        show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
+        update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+        if (folded_elapsed(c_.clock, t0) >= bound) {
+            return;
+        }
+    }
+}
+
+void Form1Routines::begin_pause() { wait("LeadIn Pause", c_.Combo1, 0.0); }
+
+void Form1Routines::tussen_pause() { wait("      Pause", c_.Combo3, 0.5); }
+
+void Form1Routines::take_foto() {
+    if (c_.MSComm1.port_open()) {
+        return;
+    }
+    c_.Label5.set_caption(" Taking Photo");
+    const std::int16_t port = one_based(c_.cboPort.list_index());
+    const std::int16_t length = exposure_length(c_.kiestijd.list_index());
+    if (port < 1 || length < 1) {
+        // Only a list without a selected row gives these: there is no port to
+        // open and nothing to time, so the shutter is left alone.
+        return;
+    }
+
+    c_.MSComm1.set_comm_port(port);
+    c_.MSComm1.set_settings("9600,N,8,1");
+    c_.MSComm1.set_port_open(true);
+    c_.MSComm1.set_dtr_enable(true);
+
+    c_.Bar1.set_min(0.0f);
+    c_.Bar1.set_max(1000.0f);
+    c_.Bar1.set_value(c_.Bar1.min());
+    c_.Bar1.set_property7(1);
+
+    const double bar_scale = length / 1000.0;
+    const float t0 = c_.clock.timer();
+    const double wake_at = double{t0} + length - 0.5;
+    for (;;) {
+        c_.pump.pump_events(wake_at);
+        c_.Bar1.set_value(static_cast<float>(folded_elapsed(c_.clock, t0) / bar_scale));
+        update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+        const float current = exposure_seconds(c_.clock, t0);
+        show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
+        c_.Label2.set_caption("Current Exposure Time: " +
+                              str_number(static_cast<std::int64_t>(current)));
+        if (folded_elapsed(c_.clock, t0) >= length) {
+            break;
+        }
+    }
+
+    c_.Label2.set_caption("Current Exposure Time: 0");
+    c_.MSComm1.set_dtr_enable(false);
+    c_.MSComm1.set_port_open(false);
+    c_.Bar1.set_value(0.0f);
+}
+
+void Form1Routines::Command1_Click() {
+    c_.Command1.set_enabled(false);
+    start2_ = c_.clock.timer();
+    c_.Bar1.set_visible(true);
+    Reken_Total_Time();
+    c_.Label3.set_caption("Exposures Remaining: " +
+                          str_number(one_based(c_.Combo2.list_index())));
+    begin_pause();
+
+    // The count of exposures is fixed once the start delay is over; later
+    // changes of the list only change the numbers shown.
+    const std::int16_t m = c_.Combo2.list_index();
+    for (std::int16_t i = 1; i <= m; i = add16(i, 1)) {
+        c_.Label3.set_caption("Exposures Remaining: " +
+                              str_number(add16(sub16(c_.Combo2.list_index(), i), 1)));
+        take_foto();
+        tussen_pause();
+    }
+    c_.Label3.set_caption("Exposures Remaining: 0");
+    take_foto();
+
+    Reken_Total_Time();
+    show_idle();
+}
+
+void Form1Routines::show_idle() {
+    c_.Label4.set_caption("Time remaining: 0");
+    c_.Bar1.set_visible(false);
+    c_.Bar2.set_value(0.0f);
+    c_.Label5.set_caption("         Idle");
+    c_.Command1.set_enabled(true);
+}
+
+void Form1Routines::release_port() noexcept {
+    try {
+        if (c_.MSComm1.port_open()) {
+            c_.MSComm1.set_port_open(false);
+        }
+    } catch (const RunTimeError&) {
+        // The control drops DTR and lets go of the port before it reports a
+        // failing close; there is nothing more to do here.
+    }
+}
+
+void Form1Routines::run_series(const std::function<void(const RunTimeError&)>& report) {
+    try {
+        Command1_Click();
+    } catch (const RunTimeError& error) {
+        release_port();
+        c_.Label2.set_caption("Current Exposure Time: 0");
+        c_.Bar1.set_value(0.0f);
+        show_idle();
+        report(error);
+    }
+}
+
+} // namespace nocturo

@@ -1,0 +1,55 @@
+#pragma once
+
+// The routines of the main window: start-up, exit, the plan's click handlers,
+// the two timed pauses, one exposure and the whole shooting sequence. They
+// take no arguments and return nothing, as the window's event handlers do;
+// they talk to the world only through the Controls they were given and keep
+// the window's three variables (start2 and the plan) here.
+
+#include "platform/controls.h"
+#include "platform/errors.h"
+#include "settings/setting_lists.h"
+
+#include <functional>
+
+namespace nocturo {
+
+class Form1Routines {
+public:
+    explicit Form1Routines(Controls& controls) : c_(controls) {}
+
+    void Form_Load();
+    void einde_Click();
+    void kiestijd_Click() { Reken_Total_Time(); }
+    void Combo1_Click() { Reken_Total_Time(); }
+    void Combo2_Click() { Reken_Total_Time(); }
+    void Combo3_Click() { Reken_Total_Time(); }
+    void Command1_Click();
+
+    // Command1_Click as the window runs it. A run-time error abandons the
+    // run: the port is closed (so DTR is released), the window goes back to
+    // idle and only then is the error handed to report. ProgramEnd passes
+    // through untouched.
+    void run_series(const std::function<void(const RunTimeError&)>& report);
+
+    // Closes the port if it is open, whatever fails on the way.
+    void release_port() noexcept;
+
+    void Reken_Total_Time() { nocturo::Reken_Total_Time(c_, plan_); }
+    void begin_pause();
+    void tussen_pause();
+    void take_foto();
+
+    float start2() const { return start2_; }
+    const RunPlan& plan() const { return plan_; }
+
+private:
+    void wait(const char* phase, ListControl& length_list, double bound_offset);
+    void show_idle();
+
+    Controls& c_;
+    float start2_ = 0.0f;
+    RunPlan plan_;
+};
+
+} // namespace nocturo

@@ -1,0 +1,63 @@
+#include "platform/os/serial_line.h"
+
+#include <utility>
+
+namespace nocturo {
+namespace {
+
+std::string port_name(int row, const std::string& device) {
+    std::string name = "Com" + std::to_string(row);
+    if (!device.empty()) {
+        name += " (" + device + ")";
+    }
+    return name;
+}
+
+std::string because(const std::string& system_reason) {
+    return system_reason.empty() ? std::string() : " (" + system_reason + ")";
+}
+
+std::string message(SerialError::Reason reason, int row, const std::string& device,
+                    const std::string& system_reason) {
+    const std::string port = port_name(row, device);
+    const std::string why = because(system_reason);
+    switch (reason) {
+    case SerialError::Reason::NoSuchPort:
+        if (device.empty()) {
+            return "Com" + std::to_string(row) +
+                   " is not connected: no serial port has that number now.\n\n"
+                   "Plug in the serial or USB adapter, or pick another Com port, then press "
+                   "START again.";
+        }
+        return port + " could not be opened: the device is not there" + why +
+               ".\n\nCheck that the adapter is plugged in, or pick another Com port, then "
+               "press START again.";
+    case SerialError::Reason::Busy:
+        return port + " is in use by another program" + why +
+               ".\n\nClose that program, or pick another Com port, then press START again.";
+    case SerialError::Reason::PermissionDenied:
+        return port + " could not be opened: permission denied" + why +
+               ".\n\nOn Linux, add your user to the dialout group (sudo adduser $USER dialout), "
+               "then log out and log in again.";
+    case SerialError::Reason::LinesRefused:
+        return port + " refused to switch its DTR line" + why +
+               ", so it cannot fire the camera.\n\nPick another Com port, then press START "
+               "again.";
+    case SerialError::Reason::Lost:
+        return port + " stopped answering" + why +
+               ". The adapter may have been unplugged.\n\nThe shutter line has been released "
+               "as far as the system allows. Check the cable, then press START again.";
+    case SerialError::Reason::Other:
+        break;
+    }
+    return port + " could not be used" + why +
+           ".\n\nPick another Com port, then press START again.";
+}
+
+} // namespace
+
+SerialError::SerialError(Reason reason, int row, std::string device, std::string system_reason)
+    : RunTimeError(ErrorKind::Port, message(reason, row, device, system_reason)), reason_(reason),
+      row_(row), device_(std::move(device)), system_reason_(std::move(system_reason)) {}
+
+} // namespace nocturo

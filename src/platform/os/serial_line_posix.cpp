@@ -1,0 +1,157 @@
+#include "platform/os/serial_line.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace nocturo {
+namespace {
+
+// The descriptor of the open port, for the signal handler. One port at most
+// is open at a time.
+std::atomic<int> g_open_fd{-1};
+
+std::string system_text(int error) { return std::strerror(error); }
+
+SerialError::Reason reason_for_open(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return SerialError::Reason::NoSuchPort;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return SerialError::Reason::Busy;
+    case EACCES:
+    case EPERM:
+        return SerialError::Reason::PermissionDenied;
+    default:
+        return SerialError::Reason::Other;
+    }
+}
+
+SerialError::Reason reason_for_use(int error) {
+    switch (error) {
+    case ENOTTY:
+    case EINVAL:
+        return SerialError::Reason::LinesRefused;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+    case EBADF:
+        return SerialError::Reason::Lost;
+    default:
+        return SerialError::Reason::Other;
+    }
+}
+
+} // namespace
+
+void SerialLine::open(int row, const std::string& device) {
+    if (fd_ >= 0) {
+        throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
+    }
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw SerialError(reason_for_open(error), row, device, system_text(error));
+    }
+    auto fail = [&](SerialError::Reason reason, int error) {
+        const int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(fd, TIOCMBIC, &lines);
+        ::close(fd);
+        throw SerialError(reason, row, device, system_text(error));
+    };
+    // Programs that share serial ports take this lock; the kernel itself lets
+    // any number of them open the same device.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        fail(reason_for_open(errno), errno);
+    }
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        fail(reason_for_use(errno), errno);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    // HUPCL: should the program die without closing, the kernel still drops
+    // DTR when it closes the descriptor.
+    tio.c_cflag |= CS8 | CLOCAL | CREAD | HUPCL;
+    if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0 ||
+        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        fail(reason_for_use(errno), errno);
+    }
+
+    // Linux raises DTR and RTS the moment a port opens. RTS is held released
+    // from here on; DTR is the caller's to set.
+    const int rts = TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &rts) != 0) {
+        fail(reason_for_use(errno), errno);
+    }
+
+    fd_ = fd;
+    row_ = row;
+    device_ = device;
+    g_open_fd.store(fd);
+}
+
+void SerialLine::set_line(int line, bool asserted) {
+    if (fd_ < 0) {
+        return;
+    }
+    if (::ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &line) != 0) {
+        const int error = errno;
+        throw SerialError(reason_for_use(error), row_, device_, system_text(error));
+    }
+}
+
+void SerialLine::set_dtr(bool asserted) { set_line(TIOCM_DTR, asserted); }
+
+void SerialLine::set_rts(bool asserted) { set_line(TIOCM_RTS, asserted); }
+
+bool SerialLine::is_open() const { return fd_ >= 0; }
+
+void SerialLine::close() {
+    if (fd_ < 0) {
+        return;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    g_open_fd.store(-1);
+
+    int error = 0;
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0) {
+        error = errno;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        throw SerialError(reason_for_use(error), row_, device_, system_text(error));
+    }
+}
+
+SerialLine::~SerialLine() {
+    try {
+        close();
+    } catch (const SerialError&) {
+        // The descriptor is closed whatever the system said; HUPCL drops DTR.
+    }
+}
+
+void release_serial_line_from_signal() noexcept {
+    const int fd = g_open_fd.exchange(-1);
+    if (fd >= 0) {
+        const int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(fd, TIOCMBIC, &lines);
+        ::close(fd);
+    }
+}
+
+} // namespace nocturo

@@ -1,0 +1,155 @@
+#include "platform/os/serial_line.h"
+
+#include <atomic>
+#include <windows.h>
+
+namespace nocturo {
+namespace {
+
+// The handle of the open port, for the console control handler.
+std::atomic<HANDLE> g_open_handle{INVALID_HANDLE_VALUE};
+
+std::string system_text(DWORD error) {
+    char buffer[256] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, length);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
+        text.pop_back();
+    }
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
+
+SerialError::Reason reason_for_open(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return SerialError::Reason::NoSuchPort;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        // Windows opens a COM port exclusively: "access denied" means that
+        // another program has it.
+        return SerialError::Reason::Busy;
+    default:
+        return SerialError::Reason::Other;
+    }
+}
+
+SerialError::Reason reason_for_use(DWORD error) {
+    switch (error) {
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+        return SerialError::Reason::LinesRefused;
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+        return SerialError::Reason::Lost;
+    default:
+        return SerialError::Reason::Other;
+    }
+}
+
+} // namespace
+
+void SerialLine::open(int row, const std::string& device) {
+    if (handle_ != nullptr) {
+        throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
+    }
+    const std::wstring path(device.begin(), device.end());
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        throw SerialError(reason_for_open(error), row, device, system_text(error));
+    }
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb)) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        throw SerialError(reason_for_use(error), row, device, system_text(error));
+    }
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    // Both lines under our control only, and both released to begin with.
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    if (!SetCommState(handle, &dcb)) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        throw SerialError(reason_for_use(error), row, device, system_text(error));
+    }
+
+    handle_ = handle;
+    row_ = row;
+    device_ = device;
+    g_open_handle.store(handle);
+}
+
+void SerialLine::set_line(int line, bool asserted) {
+    if (handle_ == nullptr) {
+        return;
+    }
+    const DWORD function = line == 0 ? (asserted ? SETDTR : CLRDTR) : (asserted ? SETRTS : CLRRTS);
+    if (!EscapeCommFunction(static_cast<HANDLE>(handle_), function)) {
+        const DWORD error = GetLastError();
+        throw SerialError(reason_for_use(error), row_, device_, system_text(error));
+    }
+}
+
+void SerialLine::set_dtr(bool asserted) { set_line(0, asserted); }
+
+void SerialLine::set_rts(bool asserted) { set_line(1, asserted); }
+
+bool SerialLine::is_open() const { return handle_ != nullptr; }
+
+void SerialLine::close() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    HANDLE handle = static_cast<HANDLE>(handle_);
+    handle_ = nullptr;
+    g_open_handle.store(INVALID_HANDLE_VALUE);
+
+    DWORD error = 0;
+    if (!EscapeCommFunction(handle, CLRDTR) || !EscapeCommFunction(handle, CLRRTS)) {
+        error = GetLastError();
+    }
+    if (!CloseHandle(handle) && error == 0) {
+        error = GetLastError();
+    }
+    if (error != 0) {
+        throw SerialError(reason_for_use(error), row_, device_, system_text(error));
+    }
+}
+
+SerialLine::~SerialLine() {
+    try {
+        close();
+    } catch (const SerialError&) {
+        // The handle is closed whatever the system said.
+    }
+}
+
+void release_serial_line_from_signal() noexcept {
+    HANDLE handle = g_open_handle.exchange(INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE) {
+        EscapeCommFunction(handle, CLRDTR);
+        EscapeCommFunction(handle, CLRRTS);
+        CloseHandle(handle);
+    }
+}
+
+} // namespace nocturo

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace nocturo {
+
+// On SIGINT, SIGTERM and SIGHUP (Ctrl+C, a logout, a kill) and on a console
+// close on Windows: release the shutter line and close the port, then let the
+// signal end the process as it would have.
+void install_shutdown_handlers();
+
+} // namespace nocturo

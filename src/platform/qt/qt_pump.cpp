@@ -1,0 +1,87 @@
+#include "platform/qt/qt_pump.h"
+
+#include "platform/errors.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+
+namespace nocturo {
+namespace {
+
+bool is_end(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ProgramEnd&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Seconds from now until wake_at on a clock that folds at midnight.
+double seconds_until(double wake_at, double now) {
+    double remaining = std::fmod(wake_at - now, 86400.0);
+    if (remaining > 43200.0) {
+        remaining -= 86400.0;
+    } else if (remaining <= -43200.0) {
+        remaining += 86400.0;
+    }
+    return remaining;
+}
+
+} // namespace
+
+QtPump::QtPump(SteadyDayClock& clock, Mode mode) : clock_(clock), mode_(mode) {
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+}
+
+void QtPump::pump_events(double wake_at) {
+    ++depth_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{depth_};
+
+    const double remaining = seconds_until(wake_at, clock_.now());
+    if (mode_ == Mode::Busy || remaining < 0.001) {
+        // The wait may end at the next reading: look at the events and go on.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    } else {
+        // Timers run in whole milliseconds; rounding up wakes the wait at
+        // the first reading that can end it, never before.
+        const int sleep_ms =
+            std::min(kRefreshMs, static_cast<int>(std::ceil(remaining * 1000.0)));
+        wake_.start(sleep_ms);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        wake_.stop();
+    }
+
+    if (pending_) {
+        std::exception_ptr failure = std::exchange(pending_, nullptr);
+        std::rethrow_exception(failure);
+    }
+}
+
+std::exception_ptr QtPump::run_handler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        if (depth_ == 0) {
+            return std::current_exception();
+        }
+        hold(std::current_exception());
+    }
+    return nullptr;
+}
+
+void QtPump::hold(std::exception_ptr failure) {
+    // End wins over any error held before it: the program is to stop.
+    if (!pending_ || is_end(failure)) {
+        pending_ = std::move(failure);
+    }
+}
+
+} // namespace nocturo

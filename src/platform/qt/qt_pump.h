@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/controls.h"
+#include "platform/os/steady_clock.h"
+
+#include <QTimer>
+
+#include <exception>
+#include <functional>
+
+namespace nocturo {
+
+// The one event pump of the program. Each call hands every pending Qt event to
+// its handler; then, rather than returning at once and being called again
+// straight away, it sleeps until the next event arrives, the caller's wait can
+// first end, or the status lines are due for a refresh. A wait therefore costs
+// almost no processor time and still ends within a millisecond or so of its
+// moment.
+class QtPump : public EventPump {
+public:
+    enum class Mode {
+        Sleeping, // the program's pump
+        Busy,     // returns at once, as a loop with no sleep would; for comparison only
+    };
+
+    // Longest sleep between two passes: the status lines refresh 25 times a second.
+    static constexpr int kRefreshMs = 40;
+
+    explicit QtPump(SteadyDayClock& clock, Mode mode = Mode::Sleeping);
+
+    void pump_events(double wake_at) override;
+
+    // Runs a window event handler. When the handler runs inside pump_events,
+    // whatever it throws (ProgramEnd, a run-time error) is held and thrown
+    // again by pump_events once Qt has handed control back, so no exception
+    // crosses Qt's own frames; the result is then empty. At the outermost
+    // level the exception is returned for the window to deal with.
+    std::exception_ptr run_handler(const std::function<void()>& handler);
+
+private:
+    void hold(std::exception_ptr failure);
+
+    SteadyDayClock& clock_;
+    Mode mode_;
+    int depth_ = 0;
+    std::exception_ptr pending_;
+    QTimer wake_;
+};
+
+} // namespace nocturo

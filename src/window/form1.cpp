@@ -1,0 +1,429 @@
+#include "window/form1.h"
+
+#include "platform/qt/system_ports.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QToolTip>
+
+#include <cmath>
+
+namespace nocturo {
+namespace {
+
+#include "window/nocturo_icon.xpm"
+
+const QColor kDarkRed(128, 0, 0);
+const QColor kOrange(255, 128, 0);
+
+// Layout positions are in twips: 15 to a pixel at 96 dpi. Qt scales pixels
+// by the screen's device-pixel ratio, so the window stays sharp and the same
+// size on a high-density screen.
+int px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+
+QRect twips(int left, int top, int width, int height) {
+    return {px(left), px(top), px(width), px(height)};
+}
+
+// 8.25 pt, 13.5 pt and 18 pt at 96 dpi.
+QFont sans_bold(int pixel_size) {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixel_size);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+QPalette night_palette(QPalette palette) {
+    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button}) {
+        palette.setColor(role, kDarkRed);
+    }
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Highlight}) {
+        palette.setColor(role, kOrange);
+    }
+    palette.setColor(QPalette::HighlightedText, kDarkRed);
+    return palette;
+}
+
+QPalette platform_palette() {
+    const QPalette app = QApplication::palette();
+    QPalette own;
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto g = static_cast<QPalette::ColorGroup>(group);
+            const auto r = static_cast<QPalette::ColorRole>(role);
+            own.setColor(g, r, app.color(g, r)); // marks every role as the button's own
+        }
+    }
+    return own;
+}
+
+// A captioned group box drawn the same on every system: a single line with
+// the caption standing in its top border at the left.
+class Frame : public QGroupBox {
+public:
+    Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const int middle = metrics.height() / 2;
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+        painter.setPen(QColor(200, 80, 0));
+        painter.drawRect(QRect(0, middle, width() - 1, height() - middle - 1));
+        const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 2, metrics.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(caption.adjusted(1, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
+    }
+};
+
+class QtApplication : public Application {
+public:
+    explicit QtApplication(QWidget* window) : window_(window) {}
+    void hide_window() override { window_->hide(); }
+    [[noreturn]] void end_program() override { throw ProgramEnd{}; }
+
+private:
+    QWidget* window_;
+};
+
+// Answers the port list's tooltip request with what the selected row reaches now.
+class PortToolTip : public QObject {
+public:
+    PortToolTip(QObject* parent, std::function<QString()> text)
+        : QObject(parent), text_(std::move(text)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            auto* help = static_cast<QHelpEvent*>(event);
+            QToolTip::showText(help->globalPos(), text_(), qobject_cast<QWidget*>(watched));
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<QString()> text_;
+};
+
+} // namespace
+
+struct Form1::Widgets {
+    QWidget* client = nullptr;
+    QComboBox* cboPort = nullptr;
+    QComboBox* kiestijd = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    QComboBox* Combo3 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QProgressBar* Bar1 = nullptr;
+    QProgressBar* Bar2 = nullptr;
+    QAction* einde = nullptr;
+};
+
+struct Form1::Adapters {
+    Adapters(const Widgets& w, SerialControl& comm, Clock& clock, EventPump& pump, QWidget* window)
+        : cboPort(w.cboPort), kiestijd(w.kiestijd), Combo1(w.Combo1), Combo2(w.Combo2),
+          Combo3(w.Combo3), Label1(w.Label1), Label2(w.Label2), Label3(w.Label3),
+          Label4(w.Label4), Label5(w.Label5), Command1(w.Command1), Bar1(w.Bar1), Bar2(w.Bar2),
+          app(window), controls{cboPort, kiestijd, Combo1, Combo2, Combo3, Label1,
+                                Label2,  Label3,   Label4, Label5, Command1, Bar1,
+                                Bar2,    comm,     clock,  pump,   app} {}
+
+    QtList cboPort, kiestijd, Combo1, Combo2, Combo3;
+    QtLabel Label1, Label2, Label3, Label4, Label5;
+    QtButton Command1;
+    QtProgressBar Bar1, Bar2;
+    QtApplication app;
+    Controls controls;
+};
+
+Form1::Form1() : Form1(Options{}) {}
+
+Form1::Form1(Options options)
+    : w_(std::make_unique<Widgets>()),
+      ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPortDirectory>()),
+      clock_(SteadyDayClock::system()), pump_(clock_, options.pump), comm_(*ports_),
+      report_(std::move(options.report)) {
+    setObjectName(QStringLiteral("Form1"));
+    build_layout();
+    a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
+    routines_ = std::make_unique<Form1Routines>(a_->controls);
+    wire_events();
+    Form_Load();
+    w_->Command1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+void Form1::build_layout() {
+    setWindowTitle(QStringLiteral("Nocturo"));
+    setWindowIcon(QIcon(QPixmap(nocturo_icon_xpm)));
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(px(6750), px(5490));
+    client->setAutoFillBackground(true);
+    client->setPalette(night_palette(client->palette()));
+    client->setFont(sans_bold(11));
+    setCentralWidget(client);
+    w_->client = client;
+
+    auto frame = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
+        auto* box = new Frame(QString::fromLatin1(caption), parent);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setGeometry(geometry);
+        box->setAutoFillBackground(true);
+        return box;
+    };
+    auto list = [](QWidget* parent, const char* name, QRect geometry) {
+        auto* combo = new QComboBox(parent);
+        combo->setObjectName(QString::fromLatin1(name));
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
+        combo->setMaxVisibleItems(16);
+        combo->setGeometry(geometry);
+        return combo;
+    };
+    auto label = [](QWidget* parent, const char* name, const char* text, QRect geometry) {
+        auto* l = new QLabel(QString::fromLatin1(text), parent);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(geometry);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setAutoFillBackground(true);
+        return l;
+    };
+    auto bar = [](QWidget* parent, const char* name, QRect geometry) {
+        auto* b = new QProgressBar(parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setTextVisible(false);
+        b->setRange(0, 100);
+        b->setValue(0);
+        return b;
+    };
+
+    // Created top of the window first; a control created later is drawn
+    // above one created earlier, so the lists and Bar1 that belong to the
+    // window itself lie over the frames they sit in.
+    auto* frame1 = frame(client, "Frame1", "  Com port", twips(600, 240, 1335, 735));
+    auto* frame5 = frame(client, "Frame5", " Start Delay", twips(2640, 240, 1575, 735));
+    w_->Combo1 = list(frame5, "Combo1", twips(240, 240, 1215, 315));
+    auto* frame3 = frame(client, "Frame3", "  No Exp.", twips(4800, 240, 1335, 735));
+    w_->Combo2 = list(frame3, "Combo2", twips(120, 240, 975, 315));
+    auto* frame2 = frame(client, "Frame2", " Exposure Time", twips(1080, 1320, 1695, 735));
+    auto* frame4 = frame(client, "Frame4", "Sec's between Exp.", twips(3600, 1320, 1935, 735));
+    w_->Combo3 = list(frame4, "Combo3", twips(240, 240, 1455, 315));
+
+    w_->Command1 = new QPushButton(QStringLiteral("START"), client);
+    w_->Command1->setObjectName(QStringLiteral("Command1"));
+    w_->Command1->setGeometry(twips(2280, 2280, 2055, 670));
+    w_->Command1->setFont(sans_bold(24));
+    // The button keeps the platform's own face and text colour rather than
+    // inheriting the window's.
+    w_->Command1->setPalette(platform_palette());
+
+    auto* frame6 = frame(client, "Frame6", "Information", twips(240, 3120, 6255, 2175));
+    w_->Label3 = label(frame6, "Label3", "Exposures Remaining: 0", twips(120, 360, 2415, 375));
+    w_->Label5 = label(frame6, "Label5", "         Idle", twips(3360, 420, 2415, 375));
+    w_->Label5->setFont(sans_bold(18));
+    w_->Label2 =
+        label(frame6, "Label2", "Current Exposure Time: 0", twips(120, 840, 2655, 255));
+    w_->Label1 = label(frame6, "Label1", "", twips(120, 1560, 3015, 375));
+    w_->Label4 =
+        label(frame6, "Label4", "Time remaining: 0 Seconds", twips(3240, 1560, 2895, 375));
+    w_->Bar2 = bar(frame6, "Bar2", twips(120, 1800, 6015, 255));
+
+    w_->cboPort = list(client, "cboPort", twips(720, 480, 1095, 315));
+    w_->kiestijd = list(client, "kiestijd", twips(1320, 1560, 1215, 315));
+    w_->Bar1 = bar(client, "Bar1", twips(360, 4200, 6015, 255));
+    (void)frame1;
+    (void)frame2;
+
+    setTabOrder(w_->Command1, w_->cboPort);
+    setTabOrder(w_->cboPort, w_->kiestijd);
+    setTabOrder(w_->kiestijd, w_->Combo1);
+    setTabOrder(w_->Combo1, w_->Combo2);
+    setTabOrder(w_->Combo2, w_->Combo3);
+
+    w_->einde = menuBar()->addAction(QStringLiteral("End"));
+    w_->einde->setObjectName(QStringLiteral("einde"));
+
+    // Nothing in the layout moves or grows: the window cannot be resized or
+    // maximised.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    w_->cboPort->installEventFilter(new PortToolTip(this, [this] { return port_tooltip(); }));
+}
+
+void Form1::wire_events() {
+    auto picked = [this](QComboBox* combo, void (Form1::*click)()) {
+        connect(combo, &QComboBox::activated, this, [this, click] { (this->*click)(); });
+        wire_typing(combo, click);
+    };
+    picked(w_->kiestijd, &Form1::kiestijd_Click);
+    picked(w_->Combo1, &Form1::Combo1_Click);
+    picked(w_->Combo2, &Form1::Combo2_Click);
+    picked(w_->Combo3, &Form1::Combo3_Click);
+    wire_typing(w_->cboPort, nullptr);
+    connect(w_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(w_->einde, &QAction::triggered, this, [this] { einde_Click(); });
+}
+
+// A list never loses its selected row. Typed text that names a row picks it
+// as a click would; any other text is put back when editing ends.
+void Form1::wire_typing(QComboBox* combo, void (Form1::*click)()) {
+    QLineEdit* edit = combo->lineEdit();
+    connect(edit, &QLineEdit::textEdited, this, [this, combo, click](const QString& text) {
+        const int row = combo->findText(text.trimmed(), Qt::MatchFixedString);
+        if (row < 0 || row == combo->currentIndex()) {
+            return;
+        }
+        const int cursor = combo->lineEdit()->cursorPosition();
+        combo->setCurrentIndex(row);
+        combo->lineEdit()->setCursorPosition(cursor);
+        if (click != nullptr) {
+            (this->*click)();
+        }
+    });
+    connect(edit, &QLineEdit::editingFinished, this, [combo] {
+        // currentText() of an editable list is whatever was typed; the row's
+        // own text is what has to come back.
+        const QString row = combo->itemText(combo->currentIndex());
+        if (combo->lineEdit()->text() != row) {
+            combo->lineEdit()->setText(row);
+        }
+    });
+}
+
+void Form1::on_event(const std::function<void()>& handler) {
+    if (ended_) {
+        return;
+    }
+    const std::exception_ptr failure = pump_.run_handler([this, &handler] {
+        try {
+            handler();
+        } catch (const ProgramEnd&) {
+            ended_ = true;
+            throw;
+        }
+    });
+    if (failure) {
+        handle_outer_failure(failure);
+    }
+}
+
+void Form1::handle_outer_failure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ProgramEnd&) {
+        QCoreApplication::exit(0);
+    } catch (const RunTimeError& error) {
+        routines_->release_port();
+        report(QString::fromStdString(error.what()));
+    } catch (...) {
+        routines_->release_port();
+        report(QStringLiteral("Nocturo met a problem it did not expect. The shutter line has "
+                              "been released."));
+    }
+}
+
+void Form1::report(const QString& message) {
+    if (report_) {
+        report_(this, message);
+    } else {
+        QMessageBox::critical(this, QStringLiteral("Nocturo"), message);
+    }
+}
+
+void Form1::Form_Load() {
+    bool loaded = false;
+    on_event([this, &loaded] {
+        routines_->Form_Load();
+        loaded = true;
+    });
+    if (!loaded) {
+        ended_ = true; // a window that could not load is not shown
+    }
+}
+void Form1::kiestijd_Click() { on_event([this] { routines_->kiestijd_Click(); }); }
+void Form1::Combo1_Click() { on_event([this] { routines_->Combo1_Click(); }); }
+void Form1::Combo2_Click() { on_event([this] { routines_->Combo2_Click(); }); }
+void Form1::Combo3_Click() { on_event([this] { routines_->Combo3_Click(); }); }
+void Form1::einde_Click() { on_event([this] { routines_->einde_Click(); }); }
+
+void Form1::Command1_Click() {
+    on_event([this] {
+        SleepInhibitor::Hold awake(inhibitor_);
+        running_ = true;
+        struct Finish {
+            bool& running;
+            ~Finish() { running = false; }
+        } finish{running_};
+        routines_->run_series([this](const RunTimeError& error) {
+            report(QString::fromStdString(error.what()));
+        });
+    });
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (!running_) {
+        event->accept();
+        return;
+    }
+    // Closing the window in the middle of a run is End: the port is closed
+    // first, then the program ends.
+    event->ignore();
+    einde_Click();
+}
+
+QString Form1::port_tooltip() {
+    const int row = w_->cboPort->currentIndex() + 1;
+    const QString name = QStringLiteral("Com%1").arg(row);
+    const std::optional<PortInfo> port = ports_->port_for_row(row);
+    if (!port) {
+        return name + QStringLiteral(": no serial port has that number now");
+    }
+    QString text = name + QStringLiteral(": ") + QString::fromStdString(port->device);
+    if (!port->description.empty()) {
+        text += QStringLiteral(", ") + QString::fromStdString(port->description);
+    }
+    return text;
+}
+
+void apply_application_style(QApplication& app) {
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        app.setStyle(fusion);
+    }
+}
+
+} // namespace nocturo

@@ -1,0 +1,94 @@
+#pragma once
+
+// Form1, the program's one window.
+//
+// How an event flows: Qt delivers a click or a menu choice to one of the
+// handlers below (Form_Load, kiestijd_Click, Combo1_Click .. Combo3_Click,
+// Command1_Click, einde_Click). Each is a thin entry into Form1Routines,
+// which holds the logic and reaches the widgets, the clock and the serial
+// port only through the platform interface. A run happens entirely inside
+// Command1_Click; its waits call the event pump on every pass, so further
+// events (a list click, End, closing the window) are handled nested inside
+// the run. Every handler runs through QtPump::run_handler: End and run-time
+// errors raised in a nested handler travel back through the pump as
+// exceptions, never through Qt's own frames, and reach the outermost handler,
+// which ends the program or reports the error.
+
+#include "engine/form1_routines.h"
+#include "platform/os/comm_control.h"
+#include "platform/os/steady_clock.h"
+#include "platform/qt/qt_controls.h"
+#include "platform/qt/qt_pump.h"
+#include "platform/qt/sleep_inhibitor.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QApplication;
+class QComboBox;
+
+namespace nocturo {
+
+class Form1 : public QMainWindow {
+public:
+    using Reporter = std::function<void(QWidget* window, const QString& message)>;
+
+    struct Options {
+        std::unique_ptr<PortDirectory> ports;            // the system's ports when empty
+        QtPump::Mode pump = QtPump::Mode::Sleeping;
+        Reporter report;                                // a message box when empty
+    };
+
+    Form1();
+    explicit Form1(Options options);
+    ~Form1() override;
+
+    void Form_Load();
+    void kiestijd_Click();
+    void Combo1_Click();
+    void Combo2_Click();
+    void Combo3_Click();
+    void Command1_Click();
+    void einde_Click();
+
+    bool running() const { return running_; }
+    // True once End has been chosen: no handler runs after that.
+    bool ended() const { return ended_; }
+    const Form1Routines& routines() const { return *routines_; }
+
+    // The tooltip of the port list for its selected row.
+    QString port_tooltip();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Widgets;
+    struct Adapters;
+
+    void build_layout();
+    void wire_events();
+    void wire_typing(QComboBox* combo, void (Form1::*click)());
+    void on_event(const std::function<void()>& handler);
+    void handle_outer_failure(const std::exception_ptr& failure);
+    void report(const QString& message);
+
+    std::unique_ptr<Widgets> w_;
+    std::unique_ptr<PortDirectory> ports_;
+    SteadyDayClock clock_;
+    QtPump pump_;
+    CommControl comm_;
+    SleepInhibitor inhibitor_;
+    std::unique_ptr<Adapters> a_;
+    std::unique_ptr<Form1Routines> routines_;
+    Reporter report_;
+    bool running_ = false;
+    bool ended_ = false;
+};
+
+// The style the window is drawn in, the same on every system.
+void apply_application_style(QApplication& app);
+
+} // namespace nocturo

@@ -1,0 +1,212 @@
+#include "fakes/fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace nocturo {
+namespace {
+
+using fakes::FakeWindow;
+
+std::size_t exposures(const FakeWindow& w) { return w.entries("MSComm1.PortOpen=True").size(); }
+
+struct CountCase {
+    const char* name;
+    std::int16_t combo2;
+    std::vector<std::string> label3;
+};
+
+std::vector<std::string> countdown(int from) {
+    std::vector<std::string> lines;
+    for (int n = from; n >= 1; --n) {
+        lines.push_back("Exposures Remaining:  " + std::to_string(n));
+    }
+    lines.push_back("Exposures Remaining: 0");
+    return lines;
+}
+
+class ExposuresRemaining : public testing::TestWithParam<CountCase> {};
+
+TEST_P(ExposuresRemaining, CountsDownTheExposuresStillToCome) {
+    FakeWindow w;
+    w.load();
+    w.Combo2.index = GetParam().combo2;
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+    EXPECT_EQ(w.Label3.history, GetParam().label3);
+    EXPECT_EQ(exposures(w), static_cast<std::size_t>(GetParam().combo2 + 1));
+    EXPECT_EQ(w.entries("Label5=      Pause").size(), static_cast<std::size_t>(GetParam().combo2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExposuresRemaining,
+    testing::Values(CountCase{"defaults", 1, countdown(2)}, CountCase{"one", 0, countdown(1)},
+                    CountCase{"twenty_five", 24, countdown(25)}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Sequence, StartsAndEndsInTheGivenOrderAndLeavesTheWindowIdle) {
+    FakeWindow w;
+    w.load();
+    w.clock.set(1000.0f);
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+
+    const std::vector<std::string> opening(w.journal.begin(), w.journal.begin() + 6);
+    EXPECT_EQ(opening, (std::vector<std::string>{"Command1.Enabled=False", "Timer",
+                                                 "Bar1.Visible=True",
+                                                 "Label1=Total Time:  16 Seconds",
+                                                 "Label3=Exposures Remaining:  2",
+                                                 "Label5=LeadIn Pause"}));
+    EXPECT_FLOAT_EQ(w.form.start2(), 1000.0f);
+
+    const std::vector<std::string> closing(w.journal.end() - 6, w.journal.end());
+    EXPECT_EQ(closing, (std::vector<std::string>{"Label1=Total Time:  16 Seconds",
+                                                 "Label4=Time remaining: 0", "Bar1.Visible=False",
+                                                 "Bar2.Value=0", "Label5=         Idle",
+                                                 "Command1.Enabled=True"}));
+    EXPECT_EQ(w.Label3.caption, "Exposures Remaining: 0");
+    EXPECT_EQ(w.Label2.caption, "Current Exposure Time: 0");
+    EXPECT_FALSE(w.MSComm1.open);
+}
+
+TEST(Sequence, DefaultsGiveDelayExposurePauseExposureOnTheDtrLine) {
+    FakeWindow w;
+    w.load();
+    w.clock.set(1000.0f);
+    w.pump.step = 1.0 / 128; // exact in single precision: no drift over the run
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+
+    ASSERT_EQ(w.MSComm1.edges.size(), 4u);
+    const float marks[] = {2.5f, 7.0f, 10.5f, 15.0f};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.MSComm1.edges[i].asserted, i % 2 == 0);
+        EXPECT_NEAR(w.MSComm1.edges[i].time - 1000.0f, marks[i], 0.05f) << i;
+    }
+}
+
+TEST(Sequence, MoreExposuresChosenDuringTheStartDelayAreTaken) {
+    FakeWindow w;
+    w.load();
+    w.pump.actions[2] = [&w] {
+        w.Combo2.index = 3; // "4 x"
+        w.form.Combo2_Click();
+    };
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+    EXPECT_EQ(exposures(w), 4u);
+    EXPECT_EQ(w.Label3.history.at(1), "Exposures Remaining:  3");
+}
+
+TEST(Sequence, ACountChangedDuringTheLoopOnlyChangesTheNumbersShown) {
+    FakeWindow w;
+    w.load();
+    w.Combo2.index = 4; // "5 x"
+    bool switched = false;
+    w.pump.each_pass = [&] {
+        if (!switched && exposures(w) == 2 && w.MSComm1.open) {
+            w.Combo2.index = 0; // "1 x", during the second exposure
+            w.form.Combo2_Click();
+            switched = true;
+        }
+    };
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+
+    EXPECT_EQ(exposures(w), 5u);
+    EXPECT_EQ(w.Label3.history,
+              (std::vector<std::string>{"Exposures Remaining:  5", "Exposures Remaining:  4",
+                                        "Exposures Remaining:  3", "Exposures Remaining: -2",
+                                        "Exposures Remaining: -3", "Exposures Remaining: 0"}));
+}
+
+enum class Phase { LeadIn, Exposure, Pause };
+
+struct PhaseCase {
+    const char* name;
+    Phase phase;
+};
+
+bool in_phase(const FakeWindow& w, Phase phase) {
+    switch (phase) {
+    case Phase::LeadIn:
+        return w.Label5.caption == "LeadIn Pause";
+    case Phase::Exposure:
+        return w.MSComm1.line();
+    case Phase::Pause:
+        return w.Label5.caption == "      Pause";
+    }
+    return false;
+}
+
+class WaysOut : public testing::TestWithParam<PhaseCase> {};
+
+TEST_P(WaysOut, EndInAnyPhaseLeavesTheLineReleasedAndRunsNothingMore) {
+    FakeWindow w;
+    w.load();
+    w.pump.each_pass = [&] {
+        if (in_phase(w, GetParam().phase)) {
+            w.form.einde_Click();
+        }
+    };
+    EXPECT_THROW(w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); }),
+                 ProgramEnd);
+    EXPECT_FALSE(w.MSComm1.line());
+    EXPECT_FALSE(w.MSComm1.open);
+    EXPECT_EQ(w.journal.back(), "End");
+    EXPECT_FALSE(w.Command1.enabled) << "the run never got back to idle";
+}
+
+TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndReturnsToIdle) {
+    FakeWindow w;
+    w.load();
+    bool failed = false;
+    w.pump.each_pass = [&] {
+        if (!failed && in_phase(w, GetParam().phase)) {
+            failed = true;
+            // A handler inside the pump that fails, as a lost port would.
+            throw RunTimeError(ErrorKind::Port, "Com1 stopped answering");
+        }
+    };
+    std::vector<std::string> reports;
+    w.form.run_series([&](const RunTimeError& e) {
+        EXPECT_FALSE(w.MSComm1.line()) << "reported only after the line is released";
+        reports.push_back(e.what());
+    });
+
+    EXPECT_EQ(reports, std::vector<std::string>{"Com1 stopped answering"});
+    EXPECT_FALSE(w.MSComm1.open);
+    EXPECT_TRUE(w.Command1.enabled);
+    EXPECT_FALSE(w.Bar1.visible);
+    EXPECT_EQ(w.Bar2.value, 0.0f);
+    EXPECT_EQ(w.Label5.caption, "         Idle");
+    EXPECT_EQ(w.Label2.caption, "Current Exposure Time: 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
+                         testing::Values(PhaseCase{"lead_in", Phase::LeadIn},
+                                         PhaseCase{"exposure", Phase::Exposure},
+                                         PhaseCase{"pause", Phase::Pause}),
+                         [](const auto& p) {
+                             return std::string(p.param.name);
+                         });
+
+TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {
+    FakeWindow w;
+    w.load();
+    w.MSComm1.fail_on = "MSComm1.DTREnable=False";
+    int reports = 0;
+    w.form.run_series([&](const RunTimeError&) { ++reports; });
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(w.MSComm1.line());
+    EXPECT_FALSE(w.MSComm1.open);
+    EXPECT_EQ(exposures(w), 1u) << "the run was abandoned after the first exposure";
+    EXPECT_TRUE(w.Command1.enabled);
+}
+
+TEST(WaysOut, EndWhileIdleLeavesThePortAlone) {
+    FakeWindow w;
+    w.load();
+    EXPECT_THROW(w.form.einde_Click(), ProgramEnd);
+    EXPECT_EQ(w.journal,
+              (std::vector<std::string>{"MSComm1.PortOpen?False", "Hide", "End"}));
+}
+
+} // namespace
+} // namespace nocturo

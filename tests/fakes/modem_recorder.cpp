@@ -1,0 +1,293 @@
+// A preload library that gives pseudo-terminals the modem lines a real
+// serial port has. A pty refuses the modem-line ioctls; this library answers
+// them for any /dev/pts/N slave instead, keeps the DTR and RTS state of each,
+// and appends every change, with the CLOCK_MONOTONIC time in nanoseconds, to
+// the file named by NOCTURO_MODEM_LOG:
+//
+//   <ns> <device> open
+//   <ns> <device> DTR 1
+//   <ns> <device> RTS 0
+//   <ns> <device> close
+//
+// Lines start released when a device is first opened. The last close of a
+// device drops both lines, as the kernel does for a real port with HUPCL.
+// With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
+// on a bare pty, for testing a device that will not drive its lines.
+//
+// Everything here may run inside a signal handler, so it uses only
+// async-signal-safe calls: no stdio, no allocation.
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+struct Device {
+    dev_t rdev = 0;
+    int bits = 0;
+    bool used = false;
+};
+
+Device g_devices[32];
+
+template <typename Fn> Fn real(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+bool is_pts(int fd, dev_t* rdev) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned major_number = major(st.st_rdev);
+    if (major_number < 136 || major_number > 143) {
+        return false;
+    }
+    *rdev = st.st_rdev;
+    return true;
+}
+
+Device* find_device(dev_t rdev) {
+    for (Device& d : g_devices) {
+        if (d.used && d.rdev == rdev) {
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
+Device* device(dev_t rdev) {
+    if (Device* known = find_device(rdev)) {
+        return known;
+    }
+    for (Device& d : g_devices) {
+        if (!d.used) {
+            d.used = true;
+            d.rdev = rdev;
+            d.bits = 0;
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
+struct Line {
+    char text[256];
+    std::size_t length = 0;
+    void add(const char* s) {
+        while (*s != '\0' && length + 1 < sizeof text) {
+            text[length++] = *s++;
+        }
+    }
+    void add(unsigned long long n) {
+        char digits[24];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        while (count > 0 && length + 1 < sizeof text) {
+            text[length++] = digits[--count];
+        }
+    }
+};
+
+void log_event(int fd, const char* what) {
+    const int saved = errno;
+    const char* path = getenv("NOCTURO_MODEM_LOG");
+    if (path == nullptr) {
+        errno = saved;
+        return;
+    }
+    Line line;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    line.add(static_cast<unsigned long long>(now.tv_sec) * 1000000000ull +
+             static_cast<unsigned long long>(now.tv_nsec));
+    line.add(" ");
+    char proc[64] = "/proc/self/fd/";
+    Line number;
+    number.add(static_cast<unsigned long long>(fd));
+    std::memcpy(proc + 14, number.text, number.length);
+    proc[14 + number.length] = '\0';
+    char target[128];
+    const ssize_t n = readlink(proc, target, sizeof target - 1);
+    target[n > 0 ? n : 0] = '\0';
+    line.add(target);
+    line.add(" ");
+    line.add(what);
+    line.add("\n");
+    const int out = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (out >= 0) {
+        (void)!write(out, line.text, line.length);
+        syscall(SYS_close, out);
+    }
+    errno = saved;
+}
+
+void change(int fd, Device& d, int new_bits) {
+    const int changed = d.bits ^ new_bits;
+    d.bits = new_bits;
+    if (changed & TIOCM_DTR) {
+        log_event(fd, (new_bits & TIOCM_DTR) ? "DTR 1" : "DTR 0");
+    }
+    if (changed & TIOCM_RTS) {
+        log_event(fd, (new_bits & TIOCM_RTS) ? "RTS 1" : "RTS 0");
+    }
+}
+
+// Other descriptors of this process open on the same device.
+int other_descriptors(int fd, dev_t rdev) {
+    const int dir = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir < 0) {
+        return 0;
+    }
+    int others = 0;
+    char buffer[4096];
+    for (;;) {
+        const long got = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        for (long offset = 0; offset < got;) {
+            struct Entry {
+                unsigned long long ino;
+                long long off;
+                unsigned short reclen;
+                unsigned char type;
+                char name[1];
+            };
+            const auto* entry = reinterpret_cast<const Entry*>(buffer + offset);
+            offset += entry->reclen;
+            int other = 0;
+            bool digits = entry->name[0] != '\0';
+            for (const char* c = entry->name; *c != '\0'; ++c) {
+                digits = digits && *c >= '0' && *c <= '9';
+                other = other * 10 + (*c - '0');
+            }
+            dev_t other_rdev = 0;
+            if (digits && other != fd && other != dir && is_pts(other, &other_rdev) &&
+                other_rdev == rdev) {
+                ++others;
+            }
+        }
+    }
+    syscall(SYS_close, dir);
+    return others;
+}
+
+void opened(int fd) {
+    dev_t rdev = 0;
+    if (fd < 0 || !is_pts(fd, &rdev)) {
+        return;
+    }
+    Device* d = device(rdev);
+    if (d != nullptr && other_descriptors(fd, rdev) == 0) {
+        d->bits = 0;
+    }
+    log_event(fd, "open");
+}
+
+bool refused() {
+    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
+    return refuse != nullptr && refuse[0] == '1';
+}
+
+} // namespace
+
+extern "C" {
+
+int ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+
+    static auto next = real<int (*)(int, unsigned long, void*)>("ioctl");
+    const int result = next(fd, request, argument);
+    const bool modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
+                       request == TIOCMBIC;
+    dev_t rdev = 0;
+    if (result == 0 || !modem || (errno != ENOTTY && errno != EINVAL) || refused() ||
+        !is_pts(fd, &rdev)) {
+        return result;
+    }
+    Device* d = device(rdev);
+    if (d == nullptr) {
+        return result;
+    }
+    int* bits = static_cast<int*>(argument);
+    switch (request) {
+    case TIOCMGET:
+        *bits = d->bits;
+        break;
+    case TIOCMSET:
+        change(fd, *d, *bits & (TIOCM_DTR | TIOCM_RTS));
+        break;
+    case TIOCMBIS:
+        change(fd, *d, d->bits | (*bits & (TIOCM_DTR | TIOCM_RTS)));
+        break;
+    case TIOCMBIC:
+        change(fd, *d, d->bits & ~*bits);
+        break;
+    default:
+        break;
+    }
+    errno = 0;
+    return 0;
+}
+
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    static auto next = real<int (*)(const char*, int, mode_t)>("open");
+    const int fd = next(path, flags, mode);
+    opened(fd);
+    return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    static auto next = real<int (*)(const char*, int, mode_t)>("open64");
+    const int fd = next(path, flags, mode);
+    opened(fd);
+    return fd;
+}
+
+int close(int fd) {
+    static auto next = real<int (*)(int)>("close");
+    dev_t rdev = 0;
+    if (is_pts(fd, &rdev)) {
+        Device* d = find_device(rdev);
+        if (d != nullptr && other_descriptors(fd, rdev) == 0) {
+            change(fd, *d, 0);
+        }
+        log_event(fd, "close");
+    }
+    return next(fd);
+}
+
+} // extern "C"

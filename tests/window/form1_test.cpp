@@ -1,0 +1,268 @@
+#include "fakes/fixed_ports.h"
+#include "platform/qt/qt_controls.h"
+#include "window/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace nocturo {
+namespace {
+
+using fakes::FixedPortDirectory;
+
+struct Window {
+    explicit Window(std::map<int, PortInfo> rows = {}) {
+        auto directory = std::make_unique<FixedPortDirectory>(std::move(rows));
+        ports = directory.get();
+        Form1::Options options;
+        options.ports = std::move(directory);
+        options.report = [this](QWidget*, const QString& message) { reports << message; };
+        form = std::make_unique<Form1>(std::move(options));
+    }
+    template <typename T> T* get(const char* name) const {
+        T* widget = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    FixedPortDirectory* ports = nullptr;
+    QStringList reports;
+    std::unique_ptr<Form1> form;
+};
+
+struct Placement {
+    const char* name;
+    const char* container;
+    QRect pixels;
+};
+
+// Twips / 15, to the nearest pixel.
+const Placement kLayout[] = {
+    {"Frame1", "client", {40, 16, 89, 49}},     {"cboPort", "client", {48, 32, 73, 21}},
+    {"Frame5", "client", {176, 16, 105, 49}},   {"Combo1", "Frame5", {16, 16, 81, 21}},
+    {"Frame3", "client", {320, 16, 89, 49}},    {"Combo2", "Frame3", {8, 16, 65, 21}},
+    {"Frame2", "client", {72, 88, 113, 49}},    {"kiestijd", "client", {88, 104, 81, 21}},
+    {"Frame4", "client", {240, 88, 129, 49}},   {"Combo3", "Frame4", {16, 16, 97, 21}},
+    {"Command1", "client", {152, 152, 137, 45}}, {"Frame6", "client", {16, 208, 417, 145}},
+    {"Label3", "Frame6", {8, 24, 161, 25}},     {"Label5", "Frame6", {224, 28, 161, 25}},
+    {"Label2", "Frame6", {8, 56, 177, 17}},     {"Bar1", "client", {24, 280, 401, 17}},
+    {"Label1", "Frame6", {8, 104, 201, 25}},    {"Label4", "Frame6", {216, 104, 193, 25}},
+    {"Bar2", "Frame6", {8, 120, 401, 17}},
+};
+
+TEST(Form1Window, EveryControlSitsInItsContainerAtItsPlaceInPixels) {
+    Window w;
+    EXPECT_EQ(w.form->centralWidget()->size(), QSize(450, 366)) << "6750 x 5490 twips";
+    for (const Placement& p : kLayout) {
+        QWidget* widget = w.get<QWidget>(p.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->parentWidget()->objectName(), QString::fromLatin1(p.container)) << p.name;
+        EXPECT_EQ(widget->geometry(), p.pixels) << p.name;
+    }
+}
+
+TEST(Form1Window, ControlsOwnedByTheWindowLieAboveTheFramesAndBar2AboveItsLabels) {
+    Window w;
+    auto stacked_above = [](QWidget* upper, QWidget* lower) {
+        const QObjectList& siblings = upper->parentWidget()->children();
+        return siblings.indexOf(upper) > siblings.indexOf(lower);
+    };
+    EXPECT_TRUE(stacked_above(w.get<QWidget>("cboPort"), w.get<QWidget>("Frame1")));
+    EXPECT_TRUE(stacked_above(w.get<QWidget>("kiestijd"), w.get<QWidget>("Frame2")));
+    EXPECT_TRUE(stacked_above(w.get<QWidget>("Bar1"), w.get<QWidget>("Frame6")));
+    EXPECT_TRUE(stacked_above(w.get<QWidget>("Bar2"), w.get<QWidget>("Label1")));
+    EXPECT_TRUE(stacked_above(w.get<QWidget>("Bar2"), w.get<QWidget>("Label4")));
+}
+
+TEST(Form1Window, OpensWithEveryTextExactlyAsLaidOut) {
+    Window w;
+    EXPECT_EQ(w.form->windowTitle(), QStringLiteral("Nocturo"));
+    const std::pair<const char*, const char*> frames[] = {
+        {"Frame1", "  Com port"},      {"Frame5", " Start Delay"},
+        {"Frame3", "  No Exp."},       {"Frame2", " Exposure Time"},
+        {"Frame4", "Sec's between Exp."}, {"Frame6", "Information"}};
+    for (const auto& [name, title] : frames) {
+        EXPECT_EQ(w.get<QGroupBox>(name)->title(), QString::fromLatin1(title)) << name;
+    }
+    const std::pair<const char*, const char*> lists[] = {{"cboPort", "Com1"},
+                                                         {"kiestijd", "5 Sec."},
+                                                         {"Combo1", "3 Sec."},
+                                                         {"Combo2", "2 x"},
+                                                         {"Combo3", "3 Sec."}};
+    for (const auto& [name, row] : lists) {
+        auto* combo = w.get<QComboBox>(name);
+        EXPECT_EQ(combo->currentText(), QString::fromLatin1(row)) << name;
+        EXPECT_EQ(combo->lineEdit()->text(), QString::fromLatin1(row)) << name;
+        EXPECT_TRUE(combo->isEditable()) << name;
+    }
+    const std::pair<const char*, const char*> labels[] = {
+        {"Label3", "Exposures Remaining: 0"}, {"Label5", "         Idle"},
+        {"Label2", "Current Exposure Time: 0"}, {"Label1", "Total Time:  16 Seconds"},
+        {"Label4", "Time remaining: 0 Seconds"}};
+    for (const auto& [name, text] : labels) {
+        EXPECT_EQ(w.get<QLabel>(name)->text(), QString::fromLatin1(text)) << name;
+    }
+    EXPECT_EQ(w.get<QPushButton>("Command1")->text(), QStringLiteral("START"));
+
+    const QList<QAction*> menu = w.form->menuBar()->actions();
+    ASSERT_EQ(menu.size(), 1);
+    EXPECT_EQ(menu.front()->text(), QStringLiteral("End"));
+    EXPECT_EQ(menu.front()->menu(), nullptr);
+}
+
+TEST(Form1Window, OpensIdleWithTheExposureBarHiddenAndTheRunBarEmpty) {
+    Window w;
+    w.form->show();
+    EXPECT_FALSE(w.get<QProgressBar>("Bar1")->isVisible());
+    auto* bar2 = w.get<QProgressBar>("Bar2");
+    EXPECT_TRUE(bar2->isVisible());
+    EXPECT_EQ(bar2->minimum(), 0);
+    EXPECT_EQ(bar2->maximum(), 1000);
+    EXPECT_EQ(bar2->value(), 0);
+    EXPECT_TRUE(w.get<QPushButton>("Command1")->isEnabled());
+    EXPECT_FALSE(w.form->running());
+}
+
+TEST(Form1Window, UsesOrangeOnDarkRedAndBoldFacesAtTheirPixelSizes) {
+    Window w;
+    for (const char* name : {"Label1", "Label3", "Frame6", "Combo2"}) {
+        auto* widget = w.get<QWidget>(name);
+        EXPECT_EQ(widget->palette().color(widget->backgroundRole()), QColor(128, 0, 0)) << name;
+        EXPECT_EQ(widget->palette().color(widget->foregroundRole()), QColor(255, 128, 0)) << name;
+        EXPECT_EQ(widget->font().pixelSize(), 11) << name;
+        EXPECT_TRUE(widget->font().bold()) << name;
+    }
+    EXPECT_EQ(w.get<QWidget>("Label5")->font().pixelSize(), 18);
+    EXPECT_EQ(w.get<QWidget>("Command1")->font().pixelSize(), 24);
+    EXPECT_TRUE(w.get<QWidget>("Command1")->font().bold());
+}
+
+TEST(Form1Window, CannotBeResizedOrMaximisedAndCarriesItsIcon) {
+    Window w;
+    w.form->show();
+    EXPECT_EQ(w.form->minimumSize(), w.form->maximumSize());
+    EXPECT_FALSE(w.form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    const QList<QSize> sizes = w.form->windowIcon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+    const QImage icon = w.form->windowIcon().pixmap(32, 32).toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < icon.height(); ++y) {
+        for (int x = 0; x < icon.width(); ++x) {
+            colours.insert(icon.pixel(x, y));
+        }
+    }
+    EXPECT_LE(colours.size(), 16);
+}
+
+bool has_focus(QWidget* widget) {
+    QWidget* focus = QApplication::focusWidget();
+    return focus != nullptr && (focus == widget || focus->parentWidget() == widget);
+}
+
+TEST(Form1Window, StartHoldsTheFocusAndTabWalksTheListsInOrder) {
+    Window w;
+    w.form->show();
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    EXPECT_TRUE(has_focus(w.get<QWidget>("Command1")));
+
+    for (const char* next : {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3", "Command1"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(has_focus(w.get<QWidget>(next)))
+            << next << " expected, focus on "
+            << QApplication::focusWidget()->objectName().toStdString();
+    }
+}
+
+TEST(Form1Window, EndWhileIdleHidesAndEndsWithoutTouchingAnyPort) {
+    Window w({{1, {"/nonexistent/port", ""}}});
+    w.form->show();
+    w.form->menuBar()->actions().front()->trigger();
+    EXPECT_TRUE(w.form->ended());
+    EXPECT_FALSE(w.form->isVisible());
+    EXPECT_EQ(w.ports->lookups, 0);
+    EXPECT_TRUE(w.reports.isEmpty());
+}
+
+TEST(Form1Window, TypedTextThatNamesARowPicksItAndThePlanFollows) {
+    Window w;
+    w.form->show();
+    auto* combo1 = w.get<QComboBox>("Combo1");
+    combo1->lineEdit()->selectAll();
+    QTest::keyClicks(combo1->lineEdit(), QStringLiteral("10 sec."));
+    EXPECT_EQ(combo1->currentIndex(), 9);
+    EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  23 Seconds"));
+    QTest::keyClick(combo1->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(combo1->lineEdit()->text(), QStringLiteral("10 Sec."));
+    EXPECT_EQ(combo1->count(), 10) << "typing never adds a row";
+}
+
+TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {
+    Window w;
+    w.form->show();
+    auto* combo2 = w.get<QComboBox>("Combo2");
+    combo2->lineEdit()->selectAll();
+    QTest::keyClicks(combo2->lineEdit(), QStringLiteral("99 x"));
+    EXPECT_EQ(combo2->currentIndex(), 1);
+    QTest::keyClick(combo2->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(combo2->currentIndex(), 1);
+    EXPECT_EQ(combo2->lineEdit()->text(), QStringLiteral("2 x"));
+    EXPECT_EQ(combo2->count(), 25);
+    EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  16 Seconds"));
+}
+
+TEST(Form1Window, PortListTooltipNamesTheDeviceTheSelectedRowReaches) {
+    Window w({{1, {"/dev/ttyUSB0", "FT232R USB UART"}}, {2, {"/dev/ttyACM0", ""}}});
+    auto* ports = w.get<QComboBox>("cboPort");
+    EXPECT_EQ(w.form->port_tooltip(), QStringLiteral("Com1: /dev/ttyUSB0, FT232R USB UART"));
+    ports->setCurrentIndex(1);
+    EXPECT_EQ(w.form->port_tooltip(), QStringLiteral("Com2: /dev/ttyACM0"));
+    ports->setCurrentIndex(2);
+    EXPECT_EQ(w.form->port_tooltip(), QStringLiteral("Com3: no serial port has that number now"));
+}
+
+TEST(Form1Window, PickingAPortChangesNoLabelOrPlan) {
+    Window w;
+    auto* ports = w.get<QComboBox>("cboPort");
+    ports->setCurrentIndex(5);
+    emit ports->activated(5);
+    EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  16 Seconds"));
+    EXPECT_EQ(w.ports->lookups, 0);
+}
+
+TEST(ProgressBarOnQt, ValuesOutsideTheRangeShowAnEmptyOrAFullBar) {
+    QProgressBar widget;
+    QtProgressBar bar(&widget);
+    bar.set_min(0.0f);
+    bar.set_max(1000.0f);
+    bar.set_value(1250.0f);
+    EXPECT_EQ(widget.value(), 1000);
+    bar.set_value(-3.0f);
+    EXPECT_EQ(widget.value(), 0);
+    bar.set_value(std::nanf(""));
+    EXPECT_EQ(widget.value(), 0);
+    bar.set_value(33.333332f);
+    EXPECT_EQ(widget.value(), 33);
+}
+
+TEST(Form1Window, ScreenshotForTheReadme) {
+    Window w;
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    const QString path = QStringLiteral(NOCTURO_SCREENSHOT);
+    EXPECT_TRUE(w.form->grab().save(path)) << path.toStdString();
+}
+
+} // namespace
+} // namespace nocturo

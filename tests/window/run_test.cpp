@@ -1,0 +1,154 @@
+// Whole runs of the real program code on the real serial line, against a
+// pseudo-terminal whose modem lines the recorder keeps.
+
+#include "fakes/fixed_ports.h"
+#include "platform/pty.h"
+#include "window/form1.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace nocturo {
+namespace {
+
+using testing_support::ModemEvent;
+using testing_support::ModemLog;
+using testing_support::monotonic_ns;
+using testing_support::Pty;
+
+struct RunWindow {
+    explicit RunWindow(const std::string& device) {
+        Form1::Options options;
+        options.ports = std::make_unique<fakes::FixedPortDirectory>(
+            std::map<int, PortInfo>{{1, {device, ""}}});
+        options.report = [this](QWidget*, const QString& message) { reports << message; };
+        form = std::make_unique<Form1>(std::move(options));
+        form->show();
+    }
+    QPushButton* start() const { return form->findChild<QPushButton*>(QStringLiteral("Command1")); }
+    QString text(const char* label) const {
+        return form->findChild<QLabel*>(QString::fromLatin1(label))->text();
+    }
+    void expect_idle() const {
+        EXPECT_TRUE(start()->isEnabled());
+        EXPECT_FALSE(form->findChild<QProgressBar*>(QStringLiteral("Bar1"))->isVisible());
+        EXPECT_EQ(form->findChild<QProgressBar*>(QStringLiteral("Bar2"))->value(), 0);
+        EXPECT_EQ(text("Label5"), QStringLiteral("         Idle"));
+        EXPECT_FALSE(form->running());
+    }
+    QStringList reports;
+    std::unique_ptr<Form1> form;
+};
+
+std::vector<ModemEvent> lines_only(const std::vector<ModemEvent>& events) {
+    std::vector<ModemEvent> out;
+    for (const ModemEvent& e : events) {
+        if (e.what.rfind("DTR", 0) == 0 || e.what.rfind("RTS", 0) == 0) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+
+    const std::int64_t pressed = monotonic_ns();
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+
+    const std::vector<ModemEvent> edges = lines_only(log.events(pty.slave()));
+    ASSERT_EQ(edges.size(), 4u);
+    // Start delay 3 s: ends at 2.5 s; exposure 5 s: held 4.5 s; pause 3 s:
+    // ends at 3.5 s; exposure again.
+    const double marks[] = {2.5, 7.0, 10.5, 15.0};
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        EXPECT_EQ(edges[i].what, i % 2 == 0 ? "DTR 1" : "DTR 0") << i;
+        const double at = static_cast<double>(edges[i].ns - pressed) / 1e9;
+        EXPECT_NEAR(at, marks[i], 0.05) << "edge " << i;
+    }
+    w.expect_idle();
+    EXPECT_EQ(w.text("Label3"), QStringLiteral("Exposures Remaining: 0"));
+    EXPECT_EQ(w.text("Label4"), QStringLiteral("Time remaining: 0"));
+    EXPECT_TRUE(w.reports.isEmpty());
+}
+
+TEST(WholeRun, APortThatCannotBeOpenedIsReportedAndTheWindowReturnsToIdle) {
+    RunWindow w("/tmp/nocturo-no-such-port");
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+    ASSERT_EQ(w.reports.size(), 1);
+    EXPECT_TRUE(w.reports.front().contains(QStringLiteral("Com1 (/tmp/nocturo-no-such-port)")));
+    EXPECT_FALSE(w.form->ended());
+    w.expect_idle();
+}
+
+TEST(WholeRun, ClosingTheWindowDuringAnExposureReleasesTheLineAndEnds) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+    QTimer::singleShot(3000, w.form.get(), [&w] { w.form->close(); });
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+
+    EXPECT_TRUE(w.form->ended());
+    EXPECT_FALSE(w.form->isVisible());
+    std::vector<std::string> seen;
+    for (const ModemEvent& e : log.events(pty.slave())) {
+        seen.push_back(e.what);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+}
+
+TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+    QTimer::singleShot(300, w.form.get(), [&w] { w.form->close(); });
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+    EXPECT_TRUE(w.form->ended());
+    EXPECT_TRUE(log.events(pty.slave()).empty());
+}
+
+TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
+    ModemLog log;
+    Pty pty;
+    const std::string program = NOCTURO_ON_PTY;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()),
+                               const_cast<char*>(pty.slave().c_str()), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+
+    bool asserted = false;
+    for (int i = 0; i < 300 && !asserted; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (const ModemEvent& e : log.events(pty.slave())) {
+            asserted = asserted || e.what == "DTR 1";
+        }
+    }
+    ASSERT_TRUE(asserted) << "the exposure never began";
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+    std::vector<std::string> seen;
+    for (const ModemEvent& e : log.events(pty.slave())) {
+        seen.push_back(e.what);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+}
+
+} // namespace
+} // namespace nocturo
