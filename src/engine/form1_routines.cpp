@@ -46,9 +46,13 @@ void Form1Routines::wait(const char* phase, ListControl& length_list, double bou
     }
 }
 
-void Form1Routines::begin_pause() { wait("LeadIn Pause", c_.Combo1, 0.0); }
+void Form1Routines::begin_pause() {
+    wait("LeadIn Pause", c_.Combo1, 0.0);
+}
 
-void Form1Routines::tussen_pause() { wait("      Pause", c_.Combo3, 0.5); }
+void Form1Routines::tussen_pause() {
+    wait("      Pause", c_.Combo3, 0.5);
+}
 
 void Form1Routines::take_foto() {
     if (c_.MSComm1.port_open()) {
@@ -100,8 +104,7 @@ void Form1Routines::Command1_Click() {
     start2_ = c_.clock.timer();
     c_.Bar1.set_visible(true);
     Reken_Total_Time();
-    c_.Label3.set_caption("Exposures Remaining: " +
-                          str_number(one_based(c_.Combo2.list_index())));
+    c_.Label3.set_caption("Exposures Remaining: " + str_number(one_based(c_.Combo2.list_index())));
     begin_pause();
 
     // The count of exposures is fixed once the start delay is over; later

@@ -30,9 +30,15 @@ std::int32_t to_int32(double whole) {
 
 } // namespace
 
-std::int16_t add16(std::int16_t a, std::int16_t b) { return narrow16(std::int32_t{a} + b); }
-std::int16_t sub16(std::int16_t a, std::int16_t b) { return narrow16(std::int32_t{a} - b); }
-std::int16_t mul16(std::int16_t a, std::int16_t b) { return narrow16(std::int32_t{a} * b); }
+std::int16_t add16(std::int16_t a, std::int16_t b) {
+    return narrow16(std::int32_t{a} + b);
+}
+std::int16_t sub16(std::int16_t a, std::int16_t b) {
+    return narrow16(std::int32_t{a} - b);
+}
+std::int16_t mul16(std::int16_t a, std::int16_t b) {
+    return narrow16(std::int32_t{a} * b);
+}
 
 double checked(double value) {
     if (!std::isfinite(value)) {
@@ -54,12 +60,16 @@ std::int32_t round_half_even(double value) {
     return to_int32(result);
 }
 
-std::int32_t round_down(double value) { return to_int32(std::floor(checked(value))); }
+std::int32_t round_down(double value) {
+    return to_int32(std::floor(checked(value)));
+}
 
 std::string str_number(std::int64_t value) {
     return value < 0 ? std::to_string(value) : " " + std::to_string(value);
 }
 
-std::string row_number(std::int64_t value) { return std::to_string(value); }
+std::string row_number(std::int64_t value) {
+    return std::to_string(value);
+}
 
 } // namespace nocturo

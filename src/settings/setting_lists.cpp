@@ -42,9 +42,13 @@ void select_defaults(Controls& c) {
     });
 }
 
-std::int16_t one_based(std::int16_t list_index) { return add16(list_index, 1); }
+std::int16_t one_based(std::int16_t list_index) {
+    return add16(list_index, 1);
+}
 
-std::int16_t exposure_length(std::int16_t list_index) { return mul16(one_based(list_index), 5); }
+std::int16_t exposure_length(std::int16_t list_index) {
+    return mul16(one_based(list_index), 5);
+}
 
 void Reken_Total_Time(Controls& c, RunPlan& plan) {
     const std::int16_t exposures_total =

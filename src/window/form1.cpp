@@ -33,7 +33,9 @@ const QColor kOrange(255, 128, 0);
 // Layout positions are in twips: 15 to a pixel at 96 dpi. Qt scales pixels
 // by the screen's device-pixel ratio, so the window stays sharp and the same
 // size on a high-density screen.
-int px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+int px(int twips) {
+    return static_cast<int>(std::lround(twips / 15.0));
+}
 
 QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
@@ -149,9 +151,9 @@ struct Form1::Widgets {
 struct Form1::Adapters {
     Adapters(const Widgets& w, SerialControl& comm, Clock& clock, EventPump& pump, QWidget* window)
         : cboPort(w.cboPort), kiestijd(w.kiestijd), Combo1(w.Combo1), Combo2(w.Combo2),
-          Combo3(w.Combo3), Label1(w.Label1), Label2(w.Label2), Label3(w.Label3),
-          Label4(w.Label4), Label5(w.Label5), Command1(w.Command1), Bar1(w.Bar1), Bar2(w.Bar2),
-          app(window), controls{cboPort, kiestijd, Combo1, Combo2, Combo3, Label1,
+          Combo3(w.Combo3), Label1(w.Label1), Label2(w.Label2), Label3(w.Label3), Label4(w.Label4),
+          Label5(w.Label5), Command1(w.Command1), Bar1(w.Bar1), Bar2(w.Bar2),
+          app(window), controls{cboPort, kiestijd, Combo1, Combo2, Combo3,   Label1,
                                 Label2,  Label3,   Label4, Label5, Command1, Bar1,
                                 Bar2,    comm,     clock,  pump,   app} {}
 
@@ -253,11 +255,9 @@ void Form1::build_layout() {
     w_->Label3 = label(frame6, "Label3", "Exposures Remaining: 0", twips(120, 360, 2415, 375));
     w_->Label5 = label(frame6, "Label5", "         Idle", twips(3360, 420, 2415, 375));
     w_->Label5->setFont(sans_bold(18));
-    w_->Label2 =
-        label(frame6, "Label2", "Current Exposure Time: 0", twips(120, 840, 2655, 255));
+    w_->Label2 = label(frame6, "Label2", "Current Exposure Time: 0", twips(120, 840, 2655, 255));
     w_->Label1 = label(frame6, "Label1", "", twips(120, 1560, 3015, 375));
-    w_->Label4 =
-        label(frame6, "Label4", "Time remaining: 0 Seconds", twips(3240, 1560, 2895, 375));
+    w_->Label4 = label(frame6, "Label4", "Time remaining: 0 Seconds", twips(3240, 1560, 2895, 375));
     w_->Bar2 = bar(frame6, "Bar2", twips(120, 1800, 6015, 255));
 
     w_->cboPort = list(client, "cboPort", twips(720, 480, 1095, 315));
@@ -375,11 +375,21 @@ void Form1::Form_Load() {
         ended_ = true; // a window that could not load is not shown
     }
 }
-void Form1::kiestijd_Click() { on_event([this] { routines_->kiestijd_Click(); }); }
-void Form1::Combo1_Click() { on_event([this] { routines_->Combo1_Click(); }); }
-void Form1::Combo2_Click() { on_event([this] { routines_->Combo2_Click(); }); }
-void Form1::Combo3_Click() { on_event([this] { routines_->Combo3_Click(); }); }
-void Form1::einde_Click() { on_event([this] { routines_->einde_Click(); }); }
+void Form1::kiestijd_Click() {
+    on_event([this] { routines_->kiestijd_Click(); });
+}
+void Form1::Combo1_Click() {
+    on_event([this] { routines_->Combo1_Click(); });
+}
+void Form1::Combo2_Click() {
+    on_event([this] { routines_->Combo2_Click(); });
+}
+void Form1::Combo3_Click() {
+    on_event([this] { routines_->Combo3_Click(); });
+}
+void Form1::einde_Click() {
+    on_event([this] { routines_->einde_Click(); });
+}
 
 void Form1::Command1_Click() {
     on_event([this] {
@@ -389,9 +399,8 @@ void Form1::Command1_Click() {
             bool& running;
             ~Finish() { running = false; }
         } finish{running_};
-        routines_->run_series([this](const RunTimeError& error) {
-            report(QString::fromStdString(error.what()));
-        });
+        routines_->run_series(
+            [this](const RunTimeError& error) { report(QString::fromStdString(error.what())); });
     });
 }
 

@@ -36,9 +36,9 @@ public:
     using Reporter = std::function<void(QWidget* window, const QString& message)>;
 
     struct Options {
-        std::unique_ptr<PortDirectory> ports;            // the system's ports when empty
+        std::unique_ptr<PortDirectory> ports; // the system's ports when empty
         QtPump::Mode pump = QtPump::Mode::Sleeping;
-        Reporter report;                                // a message box when empty
+        Reporter report; // a message box when empty
     };
 
     Form1();

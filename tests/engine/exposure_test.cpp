@@ -91,12 +91,11 @@ TEST_P(ExposureEnd, EndsAtTheFirstEndTestWhoseRoundedCountReachesTheLength) {
     EXPECT_EQ(w.pump.passes, static_cast<int>(GetParam().readings.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ExposureEnd,
-    testing::Values(EndCase{"five_half_rounds_down", 0, {104.5f, 104.6f}},
-                    EndCase{"thirty_half_rounds_up", 5, {129.4f, 129.5f}},
-                    EndCase{"ten_half_rounds_up", 1, {109.5f}}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ExposureEnd,
+                         testing::Values(EndCase{"five_half_rounds_down", 0, {104.5f, 104.6f}},
+                                         EndCase{"thirty_half_rounds_up", 5, {129.4f, 129.5f}},
+                                         EndCase{"ten_half_rounds_up", 1, {109.5f}}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Exposure, MovesBar1InStepsOfTheLengthsThousandth) {
     FakeWindow w;
@@ -164,7 +163,8 @@ TEST(Exposure, EndDuringTheExposureClosesThePortBeforeTheWindowHides) {
     EXPECT_LT(close, hide);
     EXPECT_EQ(w.journal.back(), "End");
     EXPECT_FALSE(w.MSComm1.line());
-    EXPECT_EQ(w.Label2.caption, "Current Exposure Time:  0") << "the rest of the exposure never ran";
+    EXPECT_EQ(w.Label2.caption, "Current Exposure Time:  0")
+        << "the rest of the exposure never ran";
 }
 
 TEST(Exposure, AnOpenThatFailsLeavesTheLineUntouched) {

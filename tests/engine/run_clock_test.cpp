@@ -33,8 +33,7 @@ TEST_P(FoldedElapsed, RoundsHalvesToEvenAndFoldsAtMidnight) {
 INSTANTIATE_TEST_SUITE_P(Table, FoldedElapsed,
                          testing::Values(Elapsed{100.0f, 102.5f, 2}, Elapsed{100.0f, 103.5f, 4},
                                          Elapsed{100.0f, 100.4f, 0}, Elapsed{100.0f, 100.0f, 0},
-                                         Elapsed{86399.0f, 1.0f, 2},
-                                         Elapsed{86399.5f, 0.7f, 1},
+                                         Elapsed{86399.0f, 1.0f, 2}, Elapsed{86399.5f, 0.7f, 1},
                                          Elapsed{86399.0f, 0.6f, 2}));
 
 struct Remaining {

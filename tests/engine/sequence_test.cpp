@@ -9,7 +9,9 @@ namespace {
 
 using fakes::FakeWindow;
 
-std::size_t exposures(const FakeWindow& w) { return w.entries("MSComm1.PortOpen=True").size(); }
+std::size_t exposures(const FakeWindow& w) {
+    return w.entries("MSComm1.PortOpen=True").size();
+}
 
 struct CountCase {
     const char* name;
@@ -38,11 +40,11 @@ TEST_P(ExposuresRemaining, CountsDownTheExposuresStillToCome) {
     EXPECT_EQ(w.entries("Label5=      Pause").size(), static_cast<std::size_t>(GetParam().combo2));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ExposuresRemaining,
-    testing::Values(CountCase{"defaults", 1, countdown(2)}, CountCase{"one", 0, countdown(1)},
-                    CountCase{"twenty_five", 24, countdown(25)}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ExposuresRemaining,
+                         testing::Values(CountCase{"defaults", 1, countdown(2)},
+                                         CountCase{"one", 0, countdown(1)},
+                                         CountCase{"twenty_five", 24, countdown(25)}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Sequence, StartsAndEndsInTheGivenOrderAndLeavesTheWindowIdle) {
     FakeWindow w;
@@ -51,11 +53,10 @@ TEST(Sequence, StartsAndEndsInTheGivenOrderAndLeavesTheWindowIdle) {
     w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
 
     const std::vector<std::string> opening(w.journal.begin(), w.journal.begin() + 6);
-    EXPECT_EQ(opening, (std::vector<std::string>{"Command1.Enabled=False", "Timer",
-                                                 "Bar1.Visible=True",
-                                                 "Label1=Total Time:  16 Seconds",
-                                                 "Label3=Exposures Remaining:  2",
-                                                 "Label5=LeadIn Pause"}));
+    EXPECT_EQ(opening,
+              (std::vector<std::string>{"Command1.Enabled=False", "Timer", "Bar1.Visible=True",
+                                        "Label1=Total Time:  16 Seconds",
+                                        "Label3=Exposures Remaining:  2", "Label5=LeadIn Pause"}));
     EXPECT_FLOAT_EQ(w.form.start2(), 1000.0f);
 
     const std::vector<std::string> closing(w.journal.end() - 6, w.journal.end());
@@ -145,8 +146,7 @@ TEST_P(WaysOut, EndInAnyPhaseLeavesTheLineReleasedAndRunsNothingMore) {
             w.form.einde_Click();
         }
     };
-    EXPECT_THROW(w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); }),
-                 ProgramEnd);
+    EXPECT_THROW(w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); }), ProgramEnd);
     EXPECT_FALSE(w.MSComm1.line());
     EXPECT_FALSE(w.MSComm1.open);
     EXPECT_EQ(w.journal.back(), "End");
@@ -183,9 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
                          testing::Values(PhaseCase{"lead_in", Phase::LeadIn},
                                          PhaseCase{"exposure", Phase::Exposure},
                                          PhaseCase{"pause", Phase::Pause}),
-                         [](const auto& p) {
-                             return std::string(p.param.name);
-                         });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {
     FakeWindow w;
@@ -204,8 +202,7 @@ TEST(WaysOut, EndWhileIdleLeavesThePortAlone) {
     FakeWindow w;
     w.load();
     EXPECT_THROW(w.form.einde_Click(), ProgramEnd);
-    EXPECT_EQ(w.journal,
-              (std::vector<std::string>{"MSComm1.PortOpen?False", "Hide", "End"}));
+    EXPECT_EQ(w.journal, (std::vector<std::string>{"MSComm1.PortOpen?False", "Hide", "End"}));
 }
 
 } // namespace

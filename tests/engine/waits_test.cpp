@@ -43,7 +43,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         WaitCase{"lead_in_1_half_rounds_down", Routine::LeadIn, 1, 100.0f, {100.5f, 100.6f}},
         WaitCase{"lead_in_2_half_rounds_up", Routine::LeadIn, 2, 100.0f, {101.4f, 101.5f}},
-        WaitCase{"lead_in_first_pass_with_no_time", Routine::LeadIn, 3, 100.0f,
+        WaitCase{"lead_in_first_pass_with_no_time",
+                 Routine::LeadIn,
+                 3,
+                 100.0f,
                  {100.0f, 101.0f, 102.0f, 102.5f, 102.5001f}},
         WaitCase{"between_1", Routine::Between, 1, 100.0f, {101.4f, 101.5f}},
         WaitCase{"between_2_half_rounds_down", Routine::Between, 2, 100.0f, {102.5f, 102.6f}},
@@ -59,10 +62,20 @@ TEST(Waits, EachPassPumpsThenShowsTimeAndProgressThenTestsWithItsOwnReadings) {
     w.form.begin_pause();
 
     // start2 is 0 before the first START, so the lines count from midnight.
-    const std::vector<std::string> expected = {
-        "Label5=LeadIn Pause", "Timer",
-        "Pump", "Timer", "Label4=Time remaining: -85 Seconds", "Timer", "Bar2.Value=6312.5", "Timer",
-        "Pump", "Timer", "Label4=Time remaining: -87 Seconds", "Timer", "Bar2.Value=6437.5", "Timer"};
+    const std::vector<std::string> expected = {"Label5=LeadIn Pause",
+                                               "Timer",
+                                               "Pump",
+                                               "Timer",
+                                               "Label4=Time remaining: -85 Seconds",
+                                               "Timer",
+                                               "Bar2.Value=6312.5",
+                                               "Timer",
+                                               "Pump",
+                                               "Timer",
+                                               "Label4=Time remaining: -87 Seconds",
+                                               "Timer",
+                                               "Bar2.Value=6437.5",
+                                               "Timer"};
     EXPECT_EQ(w.journal, expected);
 }
 

@@ -14,7 +14,9 @@ std::string number(double v) {
     return s;
 }
 
-const char* truth(bool b) { return b ? "True" : "False"; }
+const char* truth(bool b) {
+    return b ? "True" : "False";
+}
 
 } // namespace
 
@@ -91,7 +93,9 @@ void FakeSerial::track_line(bool before) {
 void FakeSerial::set_comm_port(std::int16_t port) {
     write("CommPort=" + std::to_string(port));
 }
-void FakeSerial::set_settings(const std::string& settings) { write("Settings=" + settings); }
+void FakeSerial::set_settings(const std::string& settings) {
+    write("Settings=" + settings);
+}
 bool FakeSerial::port_open() const {
     journal_.push_back(std::string("MSComm1.PortOpen?") + truth(open));
     return open;
@@ -143,7 +147,7 @@ void FakePump::pump_events(double wake_at) {
 }
 
 FakeWindow::FakeWindow()
-    : controls{cboPort, kiestijd, Combo1, Combo2, Combo3, Label1, Label2, Label3, Label4,
+    : controls{cboPort, kiestijd, Combo1, Combo2, Combo3,  Label1, Label2, Label3, Label4,
                Label5,  Command1, Bar1,   Bar2,   MSComm1, clock,  pump,   app} {}
 
 void FakeWindow::load() {

@@ -217,8 +217,8 @@ int ioctl(int fd, unsigned long request, ...) {
 
     static auto next = real<int (*)(int, unsigned long, void*)>("ioctl");
     const int result = next(fd, request, argument);
-    const bool modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
-                       request == TIOCMBIC;
+    const bool modem =
+        request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
     dev_t rdev = 0;
     if (result == 0 || !modem || (errno != ENOTTY && errno != EINVAL) || refused() ||
         !is_pts(fd, &rdev)) {

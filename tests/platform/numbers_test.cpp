@@ -29,8 +29,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RoundingRules,
                                          Rounding{-0.5, 0, -1}, Rounding{-1.5, -2, -2},
                                          Rounding{-2.5, -2, -3}, Rounding{-2.6, -3, -3},
                                          Rounding{86402.5, 86402, 86402},
-                                         Rounding{86403.5, 86404, 86403},
-                                         Rounding{7.0, 7, 7}));
+                                         Rounding{86403.5, 86404, 86403}, Rounding{7.0, 7, 7}));
 
 TEST(NumberRules, RoundingOutsideTheThirtyTwoBitRangeRaisesOverflow) {
     try {
@@ -79,27 +78,26 @@ TEST_P(SixteenBitArithmetic, GivesTheResultOrRaisesOverflowOutsideSixteenBits) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SixteenBitArithmetic,
-    testing::Values(Arithmetic{"add", add16, 32766, 1, 32767},
-                    Arithmetic{"add over", add16, 32767, 1, 32768},
-                    Arithmetic{"add under", add16, -32768, -1, -32769},
-                    Arithmetic{"sub", sub16, -32767, 1, -32768},
-                    Arithmetic{"sub under", sub16, -32768, 1, -32769},
-                    Arithmetic{"sub over", sub16, 0, -32768, 32768},
-                    Arithmetic{"mul", mul16, 300, 25, 7500},
-                    Arithmetic{"mul negative", mul16, -1, 5, -5},
-                    Arithmetic{"mul over", mul16, 256, 128, 32768},
-                    Arithmetic{"mul min by -1", mul16, -32768, -1, 32768}),
-    [](const auto& p) {
-        std::string name = p.param.name;
-        for (char& ch : name) {
-            if (ch == ' ' || ch == '-') {
-                ch = '_';
-            }
-        }
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Table, SixteenBitArithmetic,
+                         testing::Values(Arithmetic{"add", add16, 32766, 1, 32767},
+                                         Arithmetic{"add over", add16, 32767, 1, 32768},
+                                         Arithmetic{"add under", add16, -32768, -1, -32769},
+                                         Arithmetic{"sub", sub16, -32767, 1, -32768},
+                                         Arithmetic{"sub under", sub16, -32768, 1, -32769},
+                                         Arithmetic{"sub over", sub16, 0, -32768, 32768},
+                                         Arithmetic{"mul", mul16, 300, 25, 7500},
+                                         Arithmetic{"mul negative", mul16, -1, 5, -5},
+                                         Arithmetic{"mul over", mul16, 256, 128, 32768},
+                                         Arithmetic{"mul min by -1", mul16, -32768, -1, 32768}),
+                         [](const auto& p) {
+                             std::string name = p.param.name;
+                             for (char& ch : name) {
+                                 if (ch == ' ' || ch == '-') {
+                                     ch = '_';
+                                 }
+                             }
+                             return name;
+                         });
 
 TEST(NumberRules, StatusLineNumbersCarryABlankOrAMinusSignAndRowNumbersNeither) {
     EXPECT_EQ(str_number(16), " 16");

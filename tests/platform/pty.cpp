@@ -18,7 +18,9 @@ Pty::Pty() {
     slave_ = ptsname(master_);
 }
 
-Pty::~Pty() { ::close(master_); }
+Pty::~Pty() {
+    ::close(master_);
+}
 
 ModemLog::ModemLog() {
     char name[] = "/tmp/nocturo-modem-XXXXXX";

@@ -37,9 +37,9 @@ TEST(SettingLists, StartUpFillsEveryListInOrderAndSelectsTheDefaults) {
     // Form_Load: Bar1 hidden, defaults selected in list order, Bar2's range,
     // then the plan.
     const std::vector<std::string> expected = {
-        "Bar1.Visible=False",  "cboPort.ListIndex=0", "kiestijd.ListIndex=0",
-        "Combo1.ListIndex=2",  "Combo2.ListIndex=1",  "Combo3.ListIndex=2",
-        "Bar2.Min=0",          "Bar2.Max=1000",       "Label1=Total Time:  16 Seconds"};
+        "Bar1.Visible=False", "cboPort.ListIndex=0", "kiestijd.ListIndex=0",
+        "Combo1.ListIndex=2", "Combo2.ListIndex=1",  "Combo3.ListIndex=2",
+        "Bar2.Min=0",         "Bar2.Max=1000",       "Label1=Total Time:  16 Seconds"};
     EXPECT_EQ(w.journal, expected);
     EXPECT_EQ(w.form.plan().totaltime, 16);
     EXPECT_DOUBLE_EQ(w.form.plan().schaal2, 0.016);
@@ -77,8 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"defaults", 0, 2, 1, 2, 16, 0.016, "Total Time:  16 Seconds"},
         PlanCase{"first_rows", 0, 0, 0, 0, 6, 0.006, "Total Time:  6 Seconds"},
         PlanCase{"last_rows", 59, 9, 24, 14, 7870, 7.87, "Total Time:  7870 Seconds"},
-        PlanCase{"one_exposure_ignores_pause", 3, 0, 0, 14, 21, 0.021,
-                 "Total Time:  21 Seconds"},
+        PlanCase{"one_exposure_ignores_pause", 3, 0, 0, 14, 21, 0.021, "Total Time:  21 Seconds"},
         PlanCase{"no_exposure_time_row", -1, 2, 1, 2, 6, 0.006, "Total Time:  6 Seconds"},
         PlanCase{"no_count_row", 0, 2, -1, 2, 0, 0.0, "Total Time:  0 Seconds"},
         PlanCase{"no_start_delay_row", 0, -1, 1, 2, 13, 0.013, "Total Time:  13 Seconds"},

@@ -49,15 +49,15 @@ struct Placement {
 
 // Twips / 15, to the nearest pixel.
 const Placement kLayout[] = {
-    {"Frame1", "client", {40, 16, 89, 49}},     {"cboPort", "client", {48, 32, 73, 21}},
-    {"Frame5", "client", {176, 16, 105, 49}},   {"Combo1", "Frame5", {16, 16, 81, 21}},
-    {"Frame3", "client", {320, 16, 89, 49}},    {"Combo2", "Frame3", {8, 16, 65, 21}},
-    {"Frame2", "client", {72, 88, 113, 49}},    {"kiestijd", "client", {88, 104, 81, 21}},
-    {"Frame4", "client", {240, 88, 129, 49}},   {"Combo3", "Frame4", {16, 16, 97, 21}},
+    {"Frame1", "client", {40, 16, 89, 49}},      {"cboPort", "client", {48, 32, 73, 21}},
+    {"Frame5", "client", {176, 16, 105, 49}},    {"Combo1", "Frame5", {16, 16, 81, 21}},
+    {"Frame3", "client", {320, 16, 89, 49}},     {"Combo2", "Frame3", {8, 16, 65, 21}},
+    {"Frame2", "client", {72, 88, 113, 49}},     {"kiestijd", "client", {88, 104, 81, 21}},
+    {"Frame4", "client", {240, 88, 129, 49}},    {"Combo3", "Frame4", {16, 16, 97, 21}},
     {"Command1", "client", {152, 152, 137, 45}}, {"Frame6", "client", {16, 208, 417, 145}},
-    {"Label3", "Frame6", {8, 24, 161, 25}},     {"Label5", "Frame6", {224, 28, 161, 25}},
-    {"Label2", "Frame6", {8, 56, 177, 17}},     {"Bar1", "client", {24, 280, 401, 17}},
-    {"Label1", "Frame6", {8, 104, 201, 25}},    {"Label4", "Frame6", {216, 104, 193, 25}},
+    {"Label3", "Frame6", {8, 24, 161, 25}},      {"Label5", "Frame6", {224, 28, 161, 25}},
+    {"Label2", "Frame6", {8, 56, 177, 17}},      {"Bar1", "client", {24, 280, 401, 17}},
+    {"Label1", "Frame6", {8, 104, 201, 25}},     {"Label4", "Frame6", {216, 104, 193, 25}},
     {"Bar2", "Frame6", {8, 120, 401, 17}},
 };
 
@@ -89,9 +89,8 @@ TEST(Form1Window, OpensWithEveryTextExactlyAsLaidOut) {
     Window w;
     EXPECT_EQ(w.form->windowTitle(), QStringLiteral("Nocturo"));
     const std::pair<const char*, const char*> frames[] = {
-        {"Frame1", "  Com port"},      {"Frame5", " Start Delay"},
-        {"Frame3", "  No Exp."},       {"Frame2", " Exposure Time"},
-        {"Frame4", "Sec's between Exp."}, {"Frame6", "Information"}};
+        {"Frame1", "  Com port"},     {"Frame5", " Start Delay"},       {"Frame3", "  No Exp."},
+        {"Frame2", " Exposure Time"}, {"Frame4", "Sec's between Exp."}, {"Frame6", "Information"}};
     for (const auto& [name, title] : frames) {
         EXPECT_EQ(w.get<QGroupBox>(name)->title(), QString::fromLatin1(title)) << name;
     }
@@ -106,10 +105,11 @@ TEST(Form1Window, OpensWithEveryTextExactlyAsLaidOut) {
         EXPECT_EQ(combo->lineEdit()->text(), QString::fromLatin1(row)) << name;
         EXPECT_TRUE(combo->isEditable()) << name;
     }
-    const std::pair<const char*, const char*> labels[] = {
-        {"Label3", "Exposures Remaining: 0"}, {"Label5", "         Idle"},
-        {"Label2", "Current Exposure Time: 0"}, {"Label1", "Total Time:  16 Seconds"},
-        {"Label4", "Time remaining: 0 Seconds"}};
+    const std::pair<const char*, const char*> labels[] = {{"Label3", "Exposures Remaining: 0"},
+                                                          {"Label5", "         Idle"},
+                                                          {"Label2", "Current Exposure Time: 0"},
+                                                          {"Label1", "Total Time:  16 Seconds"},
+                                                          {"Label4", "Time remaining: 0 Seconds"}};
     for (const auto& [name, text] : labels) {
         EXPECT_EQ(w.get<QLabel>(name)->text(), QString::fromLatin1(text)) << name;
     }

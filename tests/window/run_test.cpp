@@ -31,8 +31,8 @@ using testing_support::Pty;
 struct RunWindow {
     explicit RunWindow(const std::string& device) {
         Form1::Options options;
-        options.ports = std::make_unique<fakes::FixedPortDirectory>(
-            std::map<int, PortInfo>{{1, {device, ""}}});
+        options.ports =
+            std::make_unique<fakes::FixedPortDirectory>(std::map<int, PortInfo>{{1, {device, ""}}});
         options.report = [this](QWidget*, const QString& message) { reports << message; };
         form = std::make_unique<Form1>(std::move(options));
         form->show();

@@ -16,7 +16,9 @@ namespace {
 // is open at a time.
 std::atomic<int> g_open_fd{-1};
 
-std::string system_text(int error) { return std::strerror(error); }
+std::string system_text(int error) {
+    return std::strerror(error);
+}
 
 SerialError::Reason reason_for_open(int error) {
     switch (error) {
@@ -110,11 +112,17 @@ void SerialLine::set_line(int line, bool asserted) {
     }
 }
 
-void SerialLine::set_dtr(bool asserted) { set_line(TIOCM_DTR, asserted); }
+void SerialLine::set_dtr(bool asserted) {
+    set_line(TIOCM_DTR, asserted);
+}
 
-void SerialLine::set_rts(bool asserted) { set_line(TIOCM_RTS, asserted); }
+void SerialLine::set_rts(bool asserted) {
+    set_line(TIOCM_RTS, asserted);
+}
 
-bool SerialLine::is_open() const { return fd_ >= 0; }
+bool SerialLine::is_open() const {
+    return fd_ >= 0;
+}
 
 void SerialLine::close() {
     if (fd_ < 0) {

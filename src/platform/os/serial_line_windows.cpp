@@ -11,9 +11,8 @@ std::atomic<HANDLE> g_open_handle{INVALID_HANDLE_VALUE};
 
 std::string system_text(DWORD error) {
     char buffer[256] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, buffer, sizeof buffer, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, buffer, sizeof buffer, nullptr);
     std::string text(buffer, length);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
         text.pop_back();
@@ -109,11 +108,17 @@ void SerialLine::set_line(int line, bool asserted) {
     }
 }
 
-void SerialLine::set_dtr(bool asserted) { set_line(0, asserted); }
+void SerialLine::set_dtr(bool asserted) {
+    set_line(0, asserted);
+}
 
-void SerialLine::set_rts(bool asserted) { set_line(1, asserted); }
+void SerialLine::set_rts(bool asserted) {
+    set_line(1, asserted);
+}
 
-bool SerialLine::is_open() const { return handle_ != nullptr; }
+bool SerialLine::is_open() const {
+    return handle_ != nullptr;
+}
 
 void SerialLine::close() {
     if (handle_ == nullptr) {

@@ -19,7 +19,9 @@ BOOL WINAPI on_console_event(DWORD) {
 }
 } // namespace
 
-void install_shutdown_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+void install_shutdown_handlers() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
 #else
 

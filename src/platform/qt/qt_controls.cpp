@@ -16,13 +16,21 @@ void QtLabel::set_caption(const std::string& text) {
     label_->setText(QString::fromStdString(text));
 }
 
-void QtList::add_item(const std::string& text) { combo_->addItem(QString::fromStdString(text)); }
+void QtList::add_item(const std::string& text) {
+    combo_->addItem(QString::fromStdString(text));
+}
 
-std::int16_t QtList::list_index() const { return static_cast<std::int16_t>(combo_->currentIndex()); }
+std::int16_t QtList::list_index() const {
+    return static_cast<std::int16_t>(combo_->currentIndex());
+}
 
-void QtList::set_list_index(std::int16_t index) { combo_->setCurrentIndex(index); }
+void QtList::set_list_index(std::int16_t index) {
+    combo_->setCurrentIndex(index);
+}
 
-void QtButton::set_enabled(bool enabled) { button_->setEnabled(enabled); }
+void QtButton::set_enabled(bool enabled) {
+    button_->setEnabled(enabled);
+}
 
 QtProgressBar::QtProgressBar(QProgressBar* bar) : bar_(bar) {
     min_ = static_cast<float>(bar_->minimum());
@@ -30,7 +38,9 @@ QtProgressBar::QtProgressBar(QProgressBar* bar) : bar_(bar) {
     value_ = min_;
 }
 
-void QtProgressBar::set_visible(bool visible) { bar_->setVisible(visible); }
+void QtProgressBar::set_visible(bool visible) {
+    bar_->setVisible(visible);
+}
 
 void QtProgressBar::set_min(float min) {
     min_ = min;

@@ -52,8 +52,7 @@ void QtPump::pump_events(double wake_at) {
     } else {
         // Timers run in whole milliseconds; rounding up wakes the wait at
         // the first reading that can end it, never before.
-        const int sleep_ms =
-            std::min(kRefreshMs, static_cast<int>(std::ceil(remaining * 1000.0)));
+        const int sleep_ms = std::min(kRefreshMs, static_cast<int>(std::ceil(remaining * 1000.0)));
         wake_.start(sleep_ms);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         wake_.stop();

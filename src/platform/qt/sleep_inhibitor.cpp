@@ -43,8 +43,8 @@ struct SleepInhibitor::Impl {
 struct SleepInhibitor::Impl {
     bool active = false;
     void hold() {
-        active = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED |
-                                         ES_AWAYMODE_REQUIRED) != 0;
+        active =
+            SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_AWAYMODE_REQUIRED) != 0;
     }
     void release() {
         if (active) {
@@ -61,10 +61,9 @@ struct SleepInhibitor::Impl {
     IOPMAssertionID id = 0;
     bool active = false;
     void hold() {
-        active = IOPMAssertionCreateWithName(kIOPMAssertionTypePreventUserIdleSystemSleep,
-                                             kIOPMAssertionLevelOn,
-                                             CFSTR("A series of exposures is running"),
-                                             &id) == kIOReturnSuccess;
+        active = IOPMAssertionCreateWithName(
+                     kIOPMAssertionTypePreventUserIdleSystemSleep, kIOPMAssertionLevelOn,
+                     CFSTR("A series of exposures is running"), &id) == kIOReturnSuccess;
     }
     void release() {
         if (active) {
@@ -87,7 +86,9 @@ struct SleepInhibitor::Impl {
 
 SleepInhibitor::SleepInhibitor() : impl_(std::make_unique<Impl>()) {}
 
-SleepInhibitor::~SleepInhibitor() { impl_->release(); }
+SleepInhibitor::~SleepInhibitor() {
+    impl_->release();
+}
 
 void SleepInhibitor::hold() {
     if (!impl_->held()) {
@@ -95,8 +96,12 @@ void SleepInhibitor::hold() {
     }
 }
 
-void SleepInhibitor::release() { impl_->release(); }
+void SleepInhibitor::release() {
+    impl_->release();
+}
 
-bool SleepInhibitor::held() const { return impl_->held(); }
+bool SleepInhibitor::held() const {
+    return impl_->held();
+}
 
 } // namespace nocturo

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors under
+# AddressSanitizer and UndefinedBehaviorSanitizer, checks the formatting and
+# runs every test. Needs no display.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh clang-format g++-mingw-w64-x86-64
+
+echo "== formatting"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== build"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DNOCTURO_WERROR=ON -DNOCTURO_SANITIZE=ON \
+    -DBUILD_TESTING=ON >/dev/null
+cmake --build build/test -j "$(nproc)"
+
+echo "== tests"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build/test --output-on-failure -j "$(nproc)"
