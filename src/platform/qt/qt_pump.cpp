@@ -20,6 +20,8 @@ bool is_end(const std::exception_ptr& failure) {
     }
 }
 
+constexpr double kSpinSeconds = 0.0015;
+
 // Seconds from now until wake_at on a clock that folds at midnight.
 double seconds_until(double wake_at, double now) {
     double remaining = std::fmod(wake_at - now, 86400.0);
@@ -45,14 +47,21 @@ void QtPump::pump_events(double wake_at) {
         ~Leave() { --depth; }
     } leave{depth_};
 
-    const double remaining = seconds_until(wake_at, clock_.now());
-    if (mode_ == Mode::Busy || remaining < 0.001) {
-        // The wait may end at the next reading: look at the events and go on.
+    // The clock is read in single precision, so a reading reaches wake_at
+    // as soon as the time is past the midpoint below it.
+    const float target = static_cast<float>(std::fmod(wake_at, 86400.0));
+    const double half_step = (double{target} - double{std::nextafter(target, 0.0f)}) / 2.0;
+    const double remaining = seconds_until(wake_at, clock_.now()) - half_step;
+    if (mode_ == Mode::Busy || remaining < kSpinSeconds) {
+        // The wait may end within the next timer tick: look at the events
+        // and go on, so the end is seen the moment it comes.
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     } else {
-        // Timers run in whole milliseconds; rounding up wakes the wait at
-        // the first reading that can end it, never before.
-        const int sleep_ms = std::min(kRefreshMs, static_cast<int>(std::ceil(remaining * 1000.0)));
+        // Timers run in whole milliseconds and wake a little late; waking a
+        // tick early and passing quickly through the last one ends the wait
+        // on time for the cost of about a millisecond of processor time.
+        const int sleep_ms = std::min(
+            kRefreshMs, static_cast<int>(std::floor((remaining - kSpinSeconds) * 1000.0)) + 1);
         wake_.start(sleep_ms);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         wake_.stop();

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them. Takes about three minutes.
+# No real serial device is opened: the exposures go to a pseudo-terminal.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNOCTURO_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/bench -j "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+
+echo "== a 30-second wait, three times, with the shipped pump and with a busy loop"
+build/bench/bench/wait_bench 3 30
