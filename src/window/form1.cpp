@@ -266,6 +266,16 @@ void Form1::build_layout() {
     (void)frame1;
     (void)frame2;
 
+    // Screen readers and UI automation find each control by what it is for.
+    const std::pair<QWidget*, const char*> roles[] = {
+        {w_->cboPort, "Com port"},          {w_->kiestijd, "Exposure Time"},
+        {w_->Combo1, "Start Delay"},        {w_->Combo2, "No Exp."},
+        {w_->Combo3, "Sec's between Exp."}, {w_->Command1, "START"},
+        {w_->Bar1, "Exposure progress"},    {w_->Bar2, "Run progress"}};
+    for (const auto& [widget, name] : roles) {
+        widget->setAccessibleName(QString::fromLatin1(name));
+    }
+
     setTabOrder(w_->Command1, w_->cboPort);
     setTabOrder(w_->cboPort, w_->kiestijd);
     setTabOrder(w_->kiestijd, w_->Combo1);

@@ -2,6 +2,7 @@
 #include "platform/qt/qt_controls.h"
 #include "window/form1.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -239,6 +240,28 @@ TEST(Form1Window, PickingAPortChangesNoLabelOrPlan) {
     emit ports->activated(5);
     EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  16 Seconds"));
     EXPECT_EQ(w.ports->lookups, 0);
+}
+
+TEST(Form1Window, ListsButtonAndBarsCarryAccessibleNamesAndLabelsTheirText) {
+    Window w;
+    w.form->show();
+    const std::pair<const char*, const char*> names[] = {
+        {"cboPort", "Com port"},       {"kiestijd", "Exposure Time"},    {"Combo1", "Start Delay"},
+        {"Combo2", "No Exp."},         {"Combo3", "Sec's between Exp."}, {"Command1", "START"},
+        {"Bar1", "Exposure progress"}, {"Bar2", "Run progress"}};
+    for (const auto& [object, name] : names) {
+        EXPECT_EQ(w.get<QWidget>(object)->accessibleName(), QString::fromLatin1(name)) << object;
+    }
+    // Qt reports an editable list's value as its name on Linux; the button
+    // and the bars report theirs everywhere.
+    for (const char* object : {"Command1", "Bar1", "Bar2"}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.get<QWidget>(object));
+        ASSERT_NE(a, nullptr) << object;
+        EXPECT_EQ(a->text(QAccessible::Name), w.get<QWidget>(object)->accessibleName()) << object;
+    }
+    QAccessibleInterface* label = QAccessible::queryAccessibleInterface(w.get<QWidget>("Label5"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(QAccessible::Name), QStringLiteral("         Idle"));
 }
 
 TEST(ProgressBarOnQt, ValuesOutsideTheRangeShowAnEmptyOrAFullBar) {
