@@ -65,7 +65,8 @@ std::int32_t round_down(double value) {
 }
 
 std::string str_number(std::int64_t value) {
-    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+    std::string text = value < 0 ? std::string() : std::string(1, ' ');
+    return text.append(std::to_string(value));
 }
 
 std::string row_number(std::int64_t value) {
