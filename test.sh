@@ -4,7 +4,7 @@
 # runs every test. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh clang-format g++-mingw-w64-x86-64
+scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev desktop-file-utils appstream
 
 echo "== formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -17,3 +17,6 @@ cmake --build build/test -j "$(nproc)"
 echo "== tests"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build/test --output-on-failure -j "$(nproc)"
+
+echo "== package"
+scripts/check_package.sh
