@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release and runs them. Takes about three minutes.
+# Builds the benchmarks in Release and runs them. Takes about seven minutes.
 # No real serial device is opened: the exposures go to a pseudo-terminal.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -10,3 +10,7 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== a 30-second wait, three times, with the shipped pump and with a busy loop"
 build/bench/bench/wait_bench 3 30
+
+echo
+echo "== whole series from outside, shipped pump and busy loop, and start-up time"
+build/bench/bench/series_bench bench/results.md

@@ -1,41 +1,126 @@
 // The program as shipped, except that Com1 reaches the device named on the
-// command line. START is pressed as soon as the window shows; with --quit the
-// program ends once the run is over.
+// command line. START is pressed as soon as the window shows.
+//
+//   nocturo_on_pty DEVICE [--rows E,N,D,P] [--busy] [--idle SECONDS]
+//                         [--report FILE] [--quit]
+//
+// --rows    list rows (0 for the first) of exposure time, number of
+//           exposures, start delay and pause, picked before START
+// --busy    an event pump that never sleeps, for comparison
+// --idle    after the run, stay idle this long
+// --report  after the run (and the idle time), write CPU seconds of the run
+//           and of the idle time, wall seconds of each and peak resident
+//           memory to FILE
+// --quit    end once the run (and the idle time) is over
 
 #include "fakes/fixed_ports.h"
 #include "platform/os/shutdown_signals.h"
 #include "window/form1.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+
+namespace {
+
+struct Usage {
+    double cpu;
+    double wall;
+};
+
+Usage now() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return {static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
+            static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9};
+}
+
+long peak_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: nocturo_on_pty DEVICE [--quit]\n");
+        std::fprintf(stderr, "usage: nocturo_on_pty DEVICE [--rows E,N,D,P] [--busy] "
+                             "[--idle SECONDS] [--report FILE] [--quit]\n");
         return 2;
     }
-    const bool quit = argc > 2 && std::strcmp(argv[2], "--quit") == 0;
+    bool quit = false;
+    bool busy = false;
+    int rows[4] = {-1, -1, -1, -1};
+    int idle_seconds = 0;
+    std::string report;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quit") {
+            quit = true;
+        } else if (arg == "--busy") {
+            busy = true;
+        } else if (arg == "--rows" && i + 1 < argc) {
+            std::sscanf(argv[++i], "%d,%d,%d,%d", &rows[0], &rows[1], &rows[2], &rows[3]);
+        } else if (arg == "--idle" && i + 1 < argc) {
+            idle_seconds = std::atoi(argv[++i]);
+        } else if (arg == "--report" && i + 1 < argc) {
+            report = argv[++i];
+        }
+    }
     nocturo::apply_application_style(app);
     nocturo::install_shutdown_handlers();
 
     nocturo::Form1::Options options;
     options.ports = std::make_unique<nocturo::fakes::FixedPortDirectory>(
         std::map<int, nocturo::PortInfo>{{1, {argv[1], "pseudo-terminal"}}});
+    options.pump = busy ? nocturo::QtPump::Mode::Busy : nocturo::QtPump::Mode::Sleeping;
     options.report = [](QWidget*, const QString& message) {
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     };
     nocturo::Form1 window(std::move(options));
+    const char* lists[] = {"kiestijd", "Combo2", "Combo1", "Combo3"};
+    for (int i = 0; i < 4; ++i) {
+        if (rows[i] >= 0) {
+            window.findChild<QComboBox*>(QString::fromLatin1(lists[i]))->setCurrentIndex(rows[i]);
+        }
+    }
+    window.kiestijd_Click();
     window.show();
-    QTimer::singleShot(0, &window, [&window, quit] {
-        window.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+
+    Usage start{};
+    Usage run_end{};
+    auto finish = [&] {
+        if (!report.empty()) {
+            const Usage end = now();
+            std::ofstream out(report);
+            out << "run_cpu " << run_end.cpu - start.cpu << "\n"
+                << "run_wall " << run_end.wall - start.wall << "\n"
+                << "idle_cpu " << end.cpu - run_end.cpu << "\n"
+                << "idle_wall " << end.wall - run_end.wall << "\n"
+                << "peak_kib " << peak_kib() << "\n";
+        }
         if (quit) {
             QCoreApplication::quit();
         }
+    };
+    QTimer::singleShot(0, &window, [&] {
+        start = now();
+        window.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        run_end = now();
+        QTimer::singleShot(idle_seconds * 1000, &window, finish);
     });
     return QApplication::exec();
 }
