@@ -234,12 +234,12 @@ void Form1::build_layout() {
     // Created top of the window first; a control created later is drawn
     // above one created earlier, so the lists and Bar1 that belong to the
     // window itself lie over the frames they sit in.
-    auto* frame1 = frame(client, "Frame1", "  Com port", twips(600, 240, 1335, 735));
+    frame(client, "Frame1", "  Com port", twips(600, 240, 1335, 735));
     auto* frame5 = frame(client, "Frame5", " Start Delay", twips(2640, 240, 1575, 735));
     w_->Combo1 = list(frame5, "Combo1", twips(240, 240, 1215, 315));
     auto* frame3 = frame(client, "Frame3", "  No Exp.", twips(4800, 240, 1335, 735));
     w_->Combo2 = list(frame3, "Combo2", twips(120, 240, 975, 315));
-    auto* frame2 = frame(client, "Frame2", " Exposure Time", twips(1080, 1320, 1695, 735));
+    frame(client, "Frame2", " Exposure Time", twips(1080, 1320, 1695, 735));
     auto* frame4 = frame(client, "Frame4", "Sec's between Exp.", twips(3600, 1320, 1935, 735));
     w_->Combo3 = list(frame4, "Combo3", twips(240, 240, 1455, 315));
 
@@ -263,8 +263,6 @@ void Form1::build_layout() {
     w_->cboPort = list(client, "cboPort", twips(720, 480, 1095, 315));
     w_->kiestijd = list(client, "kiestijd", twips(1320, 1560, 1215, 315));
     w_->Bar1 = bar(client, "Bar1", twips(360, 4200, 6015, 255));
-    (void)frame1;
-    (void)frame2;
 
     // Screen readers and UI automation find each control by what it is for.
     const std::pair<QWidget*, const char*> roles[] = {

@@ -49,13 +49,15 @@ TEST_F(FakeSysfs, UsbAdaptersComeFirstThenModemsThenTheRestEachInNumberOrder) {
     tty("ttyAMA0");
     fs::create_directories(root / "class/tty/tty0"); // a console: no device behind it
 
-    SystemPortDirectory directory(root / "class/tty", "/dev");
+    // Device paths are only named, never opened; a made-up folder keeps it so.
+    SystemPortDirectory directory(root / "class/tty", "/fake-dev");
     std::vector<std::string> devices;
     for (const PortInfo& port : directory.ports()) {
         devices.push_back(port.device);
     }
-    EXPECT_EQ(devices, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
-                                                 "/dev/ttyAMA0", "/dev/ttyS2", "/dev/ttyS10"}));
+    EXPECT_EQ(devices, (std::vector<std::string>{"/fake-dev/ttyUSB0", "/fake-dev/ttyUSB1",
+                                                 "/fake-dev/ttyACM0", "/fake-dev/ttyAMA0",
+                                                 "/fake-dev/ttyS2", "/fake-dev/ttyS10"}));
 
     const std::optional<PortInfo> com1 = directory.port_for_row(1);
     ASSERT_TRUE(com1);
