@@ -238,8 +238,8 @@ int main(int argc, char* argv[]) {
                   << " | " << fixed(r.cpu_percent) << " | "
                   << (first ? fixed(r.idle_cpu_percent) : std::string("–")) << " | "
                   << fixed(r.peak_mib, 1) << " |\n";
-            std::fputs(table.str().c_str(), stdout);
-            std::fputs("\n", stdout);
+            std::printf("done: %s, %s pump\n", series.name, busy ? "busy" : "shipped");
+            std::fflush(stdout);
         }
     }
     const Stats startup = startup_ms(10);
