@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev desktop-file-utils appstream
 
 echo "== formatting"
-git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
 
 echo "== build"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DNOCTURO_WERROR=ON -DNOCTURO_SANITIZE=ON \
