@@ -131,7 +131,6 @@ private:
 } // namespace
 
 struct Form1::Widgets {
-    QWidget* client = nullptr;
     QComboBox* cboPort = nullptr;
     QComboBox* kiestijd = nullptr;
     QComboBox* Combo1 = nullptr;
@@ -194,7 +193,6 @@ void Form1::build_layout() {
     client->setPalette(night_palette(client->palette()));
     client->setFont(sans_bold(11));
     setCentralWidget(client);
-    w_->client = client;
 
     auto frame = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
         auto* box = new Frame(QString::fromLatin1(caption), parent);

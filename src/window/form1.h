@@ -56,7 +56,6 @@ public:
     bool running() const { return running_; }
     // True once End has been chosen: no handler runs after that.
     bool ended() const { return ended_; }
-    const Form1Routines& routines() const { return *routines_; }
 
     // The tooltip of the port list for its selected row.
     QString port_tooltip();

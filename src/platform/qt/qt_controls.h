@@ -51,10 +51,8 @@ public:
     float min() const override { return min_; }
     void set_max(float max) override;
     void set_value(float value) override;
-    void set_property7(std::int32_t value) override { property7_ = value; }
-
-    float value() const { return value_; }
-    std::int32_t property7() const { return property7_; }
+    // The property with dispatch identifier 7 changes nothing in this bar's look.
+    void set_property7(std::int32_t) override {}
 
 private:
     void show();
@@ -63,7 +61,6 @@ private:
     float min_ = 0.0f;
     float max_ = 100.0f;
     float value_ = 0.0f;
-    std::int32_t property7_ = 0;
 };
 
 } // namespace nocturo
