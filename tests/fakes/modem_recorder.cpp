@@ -249,33 +249,24 @@ int ioctl(int fd, unsigned long request, ...) {
     return 0;
 }
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
+// open and open64 take the mode only when they may create a file.
+#define NOCTURO_FORWARD_OPEN(name)                                                                 \
+    int name(const char* path, int flags, ...) {                                                   \
+        mode_t mode = 0;                                                                           \
+        if (flags & (O_CREAT | O_TMPFILE)) {                                                       \
+            va_list args;                                                                          \
+            va_start(args, flags);                                                                 \
+            mode = static_cast<mode_t>(va_arg(args, int));                                         \
+            va_end(args);                                                                          \
+        }                                                                                          \
+        static auto next = real<int (*)(const char*, int, mode_t)>(#name);                         \
+        const int fd = next(path, flags, mode);                                                    \
+        opened(fd);                                                                                \
+        return fd;                                                                                 \
     }
-    static auto next = real<int (*)(const char*, int, mode_t)>("open");
-    const int fd = next(path, flags, mode);
-    opened(fd);
-    return fd;
-}
 
-int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
-    static auto next = real<int (*)(const char*, int, mode_t)>("open64");
-    const int fd = next(path, flags, mode);
-    opened(fd);
-    return fd;
-}
+NOCTURO_FORWARD_OPEN(open)
+NOCTURO_FORWARD_OPEN(open64)
 
 int close(int fd) {
     static auto next = real<int (*)(int)>("close");
