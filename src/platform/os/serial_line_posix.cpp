@@ -89,17 +89,22 @@ void SerialLine::open(int row, const std::string& device) {
         fail(reason_for_use(errno), errno);
     }
 
-    // Linux raises DTR and RTS the moment a port opens. RTS is held released
-    // from here on; DTR is the caller's to set.
-    const int rts = TIOCM_RTS;
-    if (::ioctl(fd, TIOCMBIC, &rts) != 0) {
-        fail(reason_for_use(errno), errno);
-    }
-
     fd_ = fd;
     row_ = row;
     device_ = device;
     g_open_fd.store(fd);
+    // Linux raises DTR and RTS the moment a port opens. RTS is held released
+    // from here on; DTR is the caller's to set.
+    try {
+        set_rts(false);
+    } catch (const SerialError&) {
+        try {
+            close();
+        } catch (const SerialError&) {
+            // The refusal to release RTS is the error worth reporting.
+        }
+        throw;
+    }
 }
 
 void SerialLine::set_line(int line, bool asserted) {

@@ -61,16 +61,16 @@ void QtProgressBar::show() {
     const int low = static_cast<int>(std::lround(min_));
     const int high = std::max(low, static_cast<int>(std::lround(max_)));
     const float shown = std::isnan(value_) ? min_ : std::clamp(value_, min_, std::max(min_, max_));
-    // QProgressBar repaints at once, inside setValue, whenever the bar grows
-    // visibly; in the middle of a wait that would hold up the end test and
-    // the release of the shutter. With updates off for the moment, the new
-    // value is painted at the next pass of the event pump instead.
     // QProgressBar ignores a value outside its range; the clamp keeps every
     // value inside it.
     const int value = std::clamp(static_cast<int>(std::lround(shown)), low, high);
     if (bar_->minimum() == low && bar_->maximum() == high && bar_->value() == value) {
         return; // the waits write every pass; only a change is worth a paint
     }
+    // QProgressBar repaints at once, inside setValue, whenever the bar grows
+    // visibly; in the middle of a wait that would hold up the end test and
+    // the release of the shutter. With updates off for the moment, the new
+    // value is painted at the next pass of the event pump instead.
     bar_->setUpdatesEnabled(false);
     bar_->setRange(low, high);
     bar_->setValue(value);

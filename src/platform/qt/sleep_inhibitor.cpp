@@ -100,8 +100,4 @@ void SleepInhibitor::release() {
     impl_->release();
 }
 
-bool SleepInhibitor::held() const {
-    return impl_->held();
-}
-
 } // namespace nocturo

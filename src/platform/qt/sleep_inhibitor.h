@@ -16,7 +16,6 @@ public:
 
     void hold();
     void release();
-    bool held() const;
 
     // Holds the inhibitor for as long as it lives.
     class Hold {

@@ -63,13 +63,14 @@ std::string usb_product(const fs::path& device_link) {
     return {};
 }
 
-} // namespace
-
+// Sorts device paths into row order.
 void sort_ports(std::vector<PortInfo>& ports) {
     std::stable_sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
         return sort_key(a.device) < sort_key(b.device);
     });
 }
+
+} // namespace
 
 SystemPortDirectory::SystemPortDirectory(fs::path sys_class_tty, fs::path dev)
     : sys_class_tty_(std::move(sys_class_tty)), dev_(std::move(dev)) {}

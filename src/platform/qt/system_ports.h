@@ -26,7 +26,4 @@ private:
     std::filesystem::path dev_;
 };
 
-// Sorts device paths into row order.
-void sort_ports(std::vector<PortInfo>& ports);
-
 } // namespace nocturo
