@@ -18,7 +18,13 @@ void Form1Routines::Form_Load() {
 
 void Form1Routines::einde_Click() {
     if (c_.MSComm1.port_open()) {
-        c_.MSComm1.set_port_open(false);
+        try {
+            c_.MSComm1.set_port_open(false);
+        } catch (const RunTimeError& error) {
+            // The window is not hidden; the error is shown and the program
+            // ends all the same.
+            throw ProgramEnd{error.what()};
+        }
     }
     c_.app.hide_window();
     c_.app.end_program();
@@ -77,8 +83,20 @@ void Form1Routines::take_foto() {
     c_.Bar1.set_value(c_.Bar1.min());
     c_.Bar1.set_property7(1);
 
-    const double bar_scale = length / 1000.0;
     const float t0 = c_.clock.timer();
+    try {
+        hold_shutter(t0, length);
+    } catch (RunTimeError& error) {
+        if (error.kind() == ErrorKind::Port) {
+            error.add_context(exposure_under_way(t0));
+        }
+        throw;
+    }
+    c_.Bar1.set_value(0.0f);
+}
+
+void Form1Routines::hold_shutter(float t0, std::int16_t length) {
+    const double bar_scale = length / 1000.0;
     const double wake_at = double{t0} + length - 0.5;
     for (;;) {
         c_.pump.pump_events(wake_at);
@@ -96,7 +114,15 @@ void Form1Routines::take_foto() {
     c_.Label2.set_caption("Current Exposure Time: 0");
     c_.MSComm1.set_dtr_enable(false);
     c_.MSComm1.set_port_open(false);
-    c_.Bar1.set_value(0.0f);
+}
+
+std::string Form1Routines::exposure_under_way(float t0) {
+    const std::string seconds = std::to_string(static_cast<int>(exposure_seconds(c_.clock, t0)));
+    const std::string run = " had run " + seconds + (seconds == "1" ? " second." : " seconds.");
+    if (exposure_ < 1) {
+        return "The exposure" + run;
+    }
+    return "Exposure " + std::to_string(exposure_) + " of " + std::to_string(exposures_) + run;
 }
 
 void Form1Routines::Command1_Click() {
@@ -110,20 +136,24 @@ void Form1Routines::Command1_Click() {
     // The count of exposures is fixed once the start delay is over; later
     // changes of the list only change the numbers shown.
     const std::int16_t m = c_.Combo2.list_index();
+    exposures_ = m < 0 ? 1 : m + 1;
     for (std::int16_t i = 1; i <= m; i = add16(i, 1)) {
         c_.Label3.set_caption("Exposures Remaining: " +
                               str_number(add16(sub16(c_.Combo2.list_index(), i), 1)));
+        exposure_ = i;
         take_foto();
         tussen_pause();
     }
     c_.Label3.set_caption("Exposures Remaining: 0");
+    exposure_ = exposures_;
     take_foto();
 
-    Reken_Total_Time();
     show_idle();
 }
 
 void Form1Routines::show_idle() {
+    exposure_ = 0;
+    Reken_Total_Time();
     c_.Label4.set_caption("Time remaining: 0");
     c_.Bar1.set_visible(false);
     c_.Bar2.set_value(0.0f);
@@ -147,8 +177,11 @@ void Form1Routines::run_series(const std::function<void(const RunTimeError&)>& r
         Command1_Click();
     } catch (const RunTimeError& error) {
         release_port();
+        // What the last exposure of a finished run leaves behind, then the
+        // same idle state.
         c_.Label2.set_caption("Current Exposure Time: 0");
         c_.Bar1.set_value(0.0f);
+        c_.Label3.set_caption("Exposures Remaining: 0");
         show_idle();
         report(error);
     }

@@ -11,6 +11,7 @@
 #include "settings/setting_lists.h"
 
 #include <functional>
+#include <string>
 
 namespace nocturo {
 
@@ -45,11 +46,18 @@ public:
 
 private:
     void wait(const char* phase, ListControl& length_list, double bound_offset);
+    void hold_shutter(float t0, std::int16_t length);
+    std::string exposure_under_way(float t0);
+    // How every run ends, finished or abandoned: the plan recomputed and the
+    // window idle.
     void show_idle();
 
     Controls& c_;
     float start2_ = 0.0f;
     RunPlan plan_;
+    // Which exposure of how many is being taken; 0 outside a run.
+    int exposure_ = 0;
+    int exposures_ = 0;
 };
 
 } // namespace nocturo

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
 
 namespace nocturo {
 
@@ -14,20 +15,32 @@ enum class ErrorKind {
 };
 
 // A run-time error. what() is already worded for the photographer: no raw
-// system text stands alone in it.
-class RunTimeError : public std::runtime_error {
+// system text stands alone in it. A message may end in a paragraph of advice,
+// set off by a blank line.
+class RunTimeError : public std::exception {
 public:
-    RunTimeError(ErrorKind kind, const std::string& message)
-        : std::runtime_error(message), kind_(kind) {}
+    RunTimeError(ErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
     ErrorKind kind() const { return kind_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+    // Adds a sentence about what was under way when the error came, after
+    // the account of what went wrong and before the advice.
+    void add_context(const std::string& sentence) {
+        const std::size_t advice = message_.find("\n\n");
+        message_.insert(advice == std::string::npos ? message_.size() : advice, " " + sentence);
+    }
 
 private:
     ErrorKind kind_;
+    std::string message_;
 };
 
 // Thrown by Application::end_program(). Nothing catches it but the outermost
 // event handler, so no further step of a wait or a run can execute once End
-// has been chosen.
-struct ProgramEnd {};
+// has been chosen. When closing the port failed on the way out, report holds
+// the error: it is shown, and the program ends all the same.
+struct ProgramEnd {
+    std::string report;
+};
 
 } // namespace nocturo

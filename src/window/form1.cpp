@@ -175,6 +175,7 @@ Form1::Form1(Options options)
     build_layout();
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
     routines_ = std::make_unique<Form1Routines>(a_->controls);
+    pump_.watch([this] { comm_.check_line(); });
     wire_events();
     Form_Load();
     w_->Command1->setFocus();
@@ -351,8 +352,12 @@ void Form1::on_event(const std::function<void()>& handler) {
 void Form1::handle_outer_failure(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
-    } catch (const ProgramEnd&) {
-        QCoreApplication::exit(0);
+    } catch (const ProgramEnd& end) {
+        if (!end.report.empty()) {
+            routines_->release_port();
+            report(QString::fromStdString(end.report));
+        }
+        QCoreApplication::exit(end.report.empty() ? 0 : 1);
     } catch (const RunTimeError& error) {
         routines_->release_port();
         report(QString::fromStdString(error.what()));

@@ -122,6 +122,7 @@ enum class Phase { LeadIn, Exposure, Pause };
 struct PhaseCase {
     const char* name;
     Phase phase;
+    const char* report; // what a failure in this phase reports
 };
 
 bool in_phase(const FakeWindow& w, Phase phase) {
@@ -153,15 +154,34 @@ TEST_P(WaysOut, EndInAnyPhaseLeavesTheLineReleasedAndRunsNothingMore) {
     EXPECT_FALSE(w.Command1.enabled) << "the run never got back to idle";
 }
 
-TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndReturnsToIdle) {
+// Everything the idle window shows.
+std::vector<std::string> idle_state(const FakeWindow& w) {
+    return {w.Label1.caption,
+            w.Label2.caption,
+            w.Label3.caption,
+            w.Label4.caption,
+            w.Label5.caption,
+            w.Bar1.visible ? "Bar1 shown" : "Bar1 hidden",
+            "Bar1 " + std::to_string(w.Bar1.value),
+            "Bar2 " + std::to_string(w.Bar2.value),
+            w.Command1.enabled ? "START enabled" : "START disabled"};
+}
+
+TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndLeavesTheWindowAsAFinishedRunDoes) {
+    FakeWindow finished;
+    finished.load();
+    finished.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+
     FakeWindow w;
     w.load();
     bool failed = false;
     w.pump.each_pass = [&] {
         if (!failed && in_phase(w, GetParam().phase)) {
             failed = true;
-            // A handler inside the pump that fails, as a lost port would.
-            throw RunTimeError(ErrorKind::Port, "Com1 stopped answering");
+            // The plan changes during the run: idle shows the plan as it is then.
+            w.kiestijd.index = 2;
+            // A handler inside the pump that fails, as a lost port does.
+            throw RunTimeError(ErrorKind::Port, "Com1 is no longer there.\n\nPlug it back in.");
         }
     };
     std::vector<std::string> reports;
@@ -170,19 +190,23 @@ TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndReturnsToIdle) {
         reports.push_back(e.what());
     });
 
-    EXPECT_EQ(reports, std::vector<std::string>{"Com1 stopped answering"});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], GetParam().report);
     EXPECT_FALSE(w.MSComm1.open);
-    EXPECT_TRUE(w.Command1.enabled);
-    EXPECT_FALSE(w.Bar1.visible);
-    EXPECT_EQ(w.Bar2.value, 0.0f);
-    EXPECT_EQ(w.Label5.caption, "         Idle");
-    EXPECT_EQ(w.Label2.caption, "Current Exposure Time: 0");
+    finished.kiestijd.index = 2;
+    finished.form.Reken_Total_Time();
+    EXPECT_EQ(idle_state(w), idle_state(finished));
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
-                         testing::Values(PhaseCase{"lead_in", Phase::LeadIn},
-                                         PhaseCase{"exposure", Phase::Exposure},
-                                         PhaseCase{"pause", Phase::Pause}),
+                         testing::Values(PhaseCase{"lead_in", Phase::LeadIn,
+                                                   "Com1 is no longer there.\n\nPlug it back in."},
+                                         // The first pass of the first exposure: 0.25 s in.
+                                         PhaseCase{"exposure", Phase::Exposure,
+                                                   "Com1 is no longer there. Exposure 1 of 2 had "
+                                                   "run 0 seconds.\n\nPlug it back in."},
+                                         PhaseCase{"pause", Phase::Pause,
+                                                   "Com1 is no longer there.\n\nPlug it back in."}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {
@@ -196,6 +220,41 @@ TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {
     EXPECT_FALSE(w.MSComm1.open);
     EXPECT_EQ(exposures(w), 1u) << "the run was abandoned after the first exposure";
     EXPECT_TRUE(w.Command1.enabled);
+}
+
+TEST(WaysOut, AFailureLateInALongRunNamesTheExposureAndItsSeconds) {
+    FakeWindow w;
+    w.load();
+    w.Combo2.index = 4; // "5 x"
+    w.pump.each_pass = [&] {
+        if (exposures(w) == 3 && w.MSComm1.line() &&
+            w.Label2.caption == "Current Exposure Time:  2") {
+            throw RunTimeError(ErrorKind::Port, "Com1 is no longer there.");
+        }
+    };
+    std::string report;
+    w.form.run_series([&](const RunTimeError& e) { report = e.what(); });
+    EXPECT_EQ(report, "Com1 is no longer there. Exposure 3 of 5 had run 2 seconds.");
+}
+
+TEST(WaysOut, EndWhoseCloseFailsReportsAndStillEndsWithoutReturningToIdle) {
+    FakeWindow w;
+    w.load();
+    w.MSComm1.fail_on = "MSComm1.PortOpen=False";
+    w.pump.each_pass = [&] {
+        if (w.MSComm1.line()) {
+            w.form.einde_Click();
+        }
+    };
+    try {
+        w.form.run_series(
+            [](const RunTimeError& e) { FAIL() << "reported as a run error: " << e.what(); });
+        FAIL() << "the program did not end";
+    } catch (const ProgramEnd& end) {
+        EXPECT_EQ(end.report, "the port failed: MSComm1.PortOpen=False");
+    }
+    EXPECT_FALSE(w.app.hidden) << "the window stays up for the report";
+    EXPECT_FALSE(w.Command1.enabled) << "the run never got back to idle";
 }
 
 TEST(WaysOut, EndWhileIdleLeavesThePortAlone) {

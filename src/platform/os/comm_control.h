@@ -32,6 +32,8 @@ public:
     bool port_open() const override { return line_.is_open(); }
     void set_port_open(bool open) override;
     void set_dtr_enable(bool enable) override;
+    // Raises a run-time error if the open port's device has gone away.
+    void check_line() const { line_.check(); }
 
 private:
     PortDirectory& directory_;

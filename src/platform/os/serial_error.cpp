@@ -44,9 +44,10 @@ std::string message(SerialError::Reason reason, int row, const std::string& devi
                ", so it cannot fire the camera.\n\nPick another Com port, then press START "
                "again.";
     case SerialError::Reason::Lost:
-        return port + " stopped answering" + why +
-               ". The adapter may have been unplugged.\n\nThe shutter line has been released "
-               "as far as the system allows. Check the cable, then press START again.";
+        return port + " is no longer there: the adapter was unplugged or the device went away" +
+               why +
+               ".\n\nPlug the adapter back in, hover over the Com port list to see which row "
+               "reaches it now, then press START again.";
     case SerialError::Reason::Other:
         break;
     }

@@ -19,7 +19,7 @@ public:
         Busy,             // another program holds the port
         PermissionDenied, // the user may not open the device
         LinesRefused,     // the device will not drive DTR or RTS
-        Lost,             // the port stopped answering while in use
+        Lost,             // the device went away while in use
         Other,
     };
 
@@ -50,6 +50,10 @@ public:
     void open(int row, const std::string& device);
     void set_dtr(bool asserted);
     void set_rts(bool asserted);
+    // Raises a Lost error when the device has gone away since it was opened
+    // (an adapter pulled out); does nothing when no port is open. Cheap
+    // enough to call at every pass of a wait.
+    void check() const;
     // Releases DTR and RTS and closes the port. If the system reports a
     // failure, the port is let go all the same and the failure is raised
     // afterwards.

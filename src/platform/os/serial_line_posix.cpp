@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -69,9 +70,12 @@ void SerialLine::open(int row, const std::string& device) {
         ::close(fd);
         throw SerialError(reason, row, device, system_text(error));
     };
-    // Programs that share serial ports take this lock; the kernel itself lets
-    // any number of them open the same device.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Programs that share serial ports take this lock. The kernel itself lets
+    // any number of them open the same device unless it is told to refuse
+    // further opens: then a terminal program, a second Nocturo or
+    // ModemManager probing a new ttyACM cannot take the port and disturb its
+    // lines during an exposure.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         fail(reason_for_open(errno), errno);
     }
 
@@ -129,6 +133,24 @@ bool SerialLine::is_open() const {
     return fd_ >= 0;
 }
 
+void SerialLine::check() const {
+    if (fd_ < 0) {
+        return;
+    }
+    // A device that goes away hangs up the terminal: poll reports it and
+    // every further ioctl fails. Both are asked, so that a driver which
+    // merely reports an error condition is not taken for a pulled adapter.
+    pollfd watch{fd_, 0, 0};
+    if (::poll(&watch, 1, 0) != 1 || (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+        return;
+    }
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+        const int error = errno;
+        throw SerialError(SerialError::Reason::Lost, row_, device_, system_text(error));
+    }
+}
+
 void SerialLine::close() {
     if (fd_ < 0) {
         return;
@@ -142,6 +164,8 @@ void SerialLine::close() {
     if (::ioctl(fd, TIOCMBIC, &lines) != 0) {
         error = errno;
     }
+    // The port is open to others again once we let go of it.
+    ::ioctl(fd, TIOCNXCL);
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }

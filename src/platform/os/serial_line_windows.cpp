@@ -40,8 +40,12 @@ SerialError::Reason reason_for_use(DWORD error) {
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:
         return SerialError::Reason::LinesRefused;
+    // What USB-serial drivers answer on a handle whose device was pulled out.
+    case ERROR_NOT_READY:
     case ERROR_BAD_COMMAND:
     case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_ACCESS_DENIED:
     case ERROR_OPERATION_ABORTED:
     case ERROR_GEN_FAILURE:
         return SerialError::Reason::Lost;
@@ -57,6 +61,7 @@ void SerialLine::open(int row, const std::string& device) {
         throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
     }
     const std::wstring path(device.begin(), device.end());
+    // Share mode 0: no other program can open the port while we hold it.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -95,6 +100,18 @@ void SerialLine::open(int row, const std::string& device) {
     row_ = row;
     device_ = device;
     g_open_handle.store(handle);
+    // Some drivers raise RTS at open whatever the DCB says. It is held
+    // released from here on; DTR is the caller's to set.
+    try {
+        set_rts(false);
+    } catch (const SerialError&) {
+        try {
+            close();
+        } catch (const SerialError&) {
+            // The refusal to release RTS is the error worth reporting.
+        }
+        throw;
+    }
 }
 
 void SerialLine::set_line(int line, bool asserted) {
@@ -118,6 +135,19 @@ void SerialLine::set_rts(bool asserted) {
 
 bool SerialLine::is_open() const {
     return handle_ != nullptr;
+}
+
+void SerialLine::check() const {
+    if (handle_ == nullptr) {
+        return;
+    }
+    // Fails once the device behind the handle has gone.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(static_cast<HANDLE>(handle_), &errors, &status)) {
+        const DWORD error = GetLastError();
+        throw SerialError(SerialError::Reason::Lost, row_, device_, system_text(error));
+    }
 }
 
 void SerialLine::close() {

@@ -72,6 +72,9 @@ void QtPump::pump_events(double wake_at) {
         std::exception_ptr failure = std::exchange(pending_, nullptr);
         std::rethrow_exception(failure);
     }
+    if (watch_) {
+        watch_();
+    }
 }
 
 std::exception_ptr QtPump::run_handler(const std::function<void()>& handler) {

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <functional>
+#include <utility>
 
 namespace nocturo {
 
@@ -30,6 +31,11 @@ public:
 
     void pump_events(double wake_at) override;
 
+    // Runs at every pass once the events are handled; what it throws ends
+    // the wait that pumped, as a failing handler would. The window watches
+    // its serial port here, so a pulled adapter is seen within a refresh.
+    void watch(std::function<void()> check) { watch_ = std::move(check); }
+
     // Runs a window event handler. When the handler runs inside pump_events,
     // whatever it throws (ProgramEnd, a run-time error) is held and thrown
     // again by pump_events once Qt has handed control back, so no exception
@@ -44,6 +50,7 @@ private:
     Mode mode_;
     int depth_ = 0;
     std::exception_ptr pending_;
+    std::function<void()> watch_;
     QTimer wake_;
 };
 

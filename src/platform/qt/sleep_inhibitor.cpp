@@ -3,7 +3,8 @@
 #if defined(__linux__)
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 #elif defined(_WIN32)
 #include <windows.h>
@@ -15,11 +16,21 @@ namespace nocturo {
 
 #if defined(__linux__)
 
-// logind keeps the inhibition for as long as we hold the descriptor it hands out.
+// logind keeps the inhibition for as long as we hold the descriptor it hands
+// out. The request is sent without waiting for the answer, so a slow or
+// missing logind never delays START: the answer is taken when the run's
+// event pump delivers it, and dropped if the run is over by then.
 struct SleepInhibitor::Impl {
+    QObject calls; // owns the calls still unanswered
     QDBusUnixFileDescriptor lock;
+    bool wanted = false;
+    bool asked = false;
 
     void hold() {
+        wanted = true;
+        if (asked) {
+            return;
+        }
         QDBusConnection bus = QDBusConnection::systemBus();
         if (!bus.isConnected()) {
             return;
@@ -29,13 +40,22 @@ struct SleepInhibitor::Impl {
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
         call << QStringLiteral("sleep:idle") << QStringLiteral("Nocturo")
              << QStringLiteral("A series of exposures is running") << QStringLiteral("block");
-        const QDBusReply<QDBusUnixFileDescriptor> reply = bus.call(call, QDBus::Block, 2000);
-        if (reply.isValid()) {
-            lock = reply.value();
-        }
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &calls);
+        asked = true;
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &calls,
+                         [this](QDBusPendingCallWatcher* answered) {
+                             const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *answered;
+                             asked = false;
+                             if (wanted && reply.isValid()) {
+                                 lock = reply.value();
+                             }
+                             answered->deleteLater();
+                         });
     }
-    void release() { lock = QDBusUnixFileDescriptor(); }
-    bool held() const { return lock.isValid(); }
+    void release() {
+        wanted = false;
+        lock = QDBusUnixFileDescriptor();
+    }
 };
 
 #elif defined(_WIN32)
@@ -43,6 +63,9 @@ struct SleepInhibitor::Impl {
 struct SleepInhibitor::Impl {
     bool active = false;
     void hold() {
+        if (active) {
+            return;
+        }
         active =
             SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_AWAYMODE_REQUIRED) != 0;
     }
@@ -52,7 +75,6 @@ struct SleepInhibitor::Impl {
         }
         active = false;
     }
-    bool held() const { return active; }
 };
 
 #elif defined(__APPLE__)
@@ -61,6 +83,9 @@ struct SleepInhibitor::Impl {
     IOPMAssertionID id = 0;
     bool active = false;
     void hold() {
+        if (active) {
+            return;
+        }
         active = IOPMAssertionCreateWithName(
                      kIOPMAssertionTypePreventUserIdleSystemSleep, kIOPMAssertionLevelOn,
                      CFSTR("A series of exposures is running"), &id) == kIOReturnSuccess;
@@ -71,7 +96,6 @@ struct SleepInhibitor::Impl {
         }
         active = false;
     }
-    bool held() const { return active; }
 };
 
 #else
@@ -79,7 +103,6 @@ struct SleepInhibitor::Impl {
 struct SleepInhibitor::Impl {
     void hold() {}
     void release() {}
-    bool held() const { return false; }
 };
 
 #endif
@@ -91,9 +114,7 @@ SleepInhibitor::~SleepInhibitor() {
 }
 
 void SleepInhibitor::hold() {
-    if (!impl_->held()) {
-        impl_->hold();
-    }
+    impl_->hold();
 }
 
 void SleepInhibitor::release() {
