@@ -19,7 +19,14 @@ Pty::Pty() {
 }
 
 Pty::~Pty() {
-    ::close(master_);
+    hang_up();
+}
+
+void Pty::hang_up() {
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
 }
 
 ModemLog::ModemLog() {

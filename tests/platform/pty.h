@@ -16,6 +16,9 @@ public:
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
     const std::string& slave() const { return slave_; }
+    // Closes the master side: the slave is hung up, as a serial port is
+    // when its USB adapter is pulled out.
+    void hang_up();
 
 private:
     int master_ = -1;

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -118,32 +120,19 @@ TEST(SerialLine, ADeviceThatRefusesItsLinesIsReportedAndLeftClosed) {
     EXPECT_EQ(whats(log.events(pty.slave())), (std::vector<std::string>{"open", "close"}));
 }
 
-TEST(SerialLine, PermissionDeniedTellsALinuxUserToJoinTheDialoutGroup) {
-    Pty pty;
-    ASSERT_EQ(::chmod(pty.slave().c_str(), 0600), 0);
+// Runs attempt in a process of another, unprivileged user (root would be
+// let in anyway) and returns what it returned.
+std::string as_another_user(const std::function<std::string()>& attempt) {
     int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
+    if (::pipe(pipe_fds) != 0) {
+        return "no pipe";
+    }
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        // Someone who does not own the device; root would be let in anyway.
-        if (::geteuid() == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                ::_exit(2);
-            }
-        } else if (::chmod(pty.slave().c_str(), 0) != 0) {
-            ::_exit(3);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(2);
         }
-        std::string message = "opened";
-        int reason = -1;
-        try {
-            SerialLine line;
-            line.open(5, pty.slave());
-        } catch (const SerialError& e) {
-            message = e.what();
-            reason = static_cast<int>(e.reason());
-        }
-        const std::string out = std::to_string(reason) + "|" + message;
+        const std::string out = attempt();
         (void)!::write(pipe_fds[1], out.data(), out.size());
         ::_exit(0);
     }
@@ -156,11 +145,80 @@ TEST(SerialLine, PermissionDeniedTellsALinuxUserToJoinTheDialoutGroup) {
     ::close(pipe_fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(got.substr(0, got.find('|')),
-              std::to_string(static_cast<int>(SerialError::Reason::PermissionDenied)));
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? got : "child failed";
+}
+
+// "<reason>|<message>" of opening the device with the serial line, or
+// "-1|opened".
+std::string open_as_another_user(const std::string& device) {
+    return as_another_user([&device] {
+        try {
+            SerialLine line;
+            line.open(5, device);
+        } catch (const SerialError& e) {
+            return std::to_string(static_cast<int>(e.reason())) + "|" + e.what();
+        }
+        return std::string("-1|opened");
+    });
+}
+
+// errno of a plain open, as a program that takes no lock makes it; 0 if it opened.
+std::string plain_open_as_another_user(const std::string& device) {
+    return as_another_user([&device] {
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return std::to_string(fd >= 0 ? 0 : errno);
+    });
+}
+
+std::string reason_text(SerialError::Reason reason) {
+    return std::to_string(static_cast<int>(reason)) + "|";
+}
+
+TEST(SerialLine, PermissionDeniedTellsALinuxUserToJoinTheDialoutGroup) {
+    Pty pty;
+    ASSERT_EQ(::chmod(pty.slave().c_str(), 0600), 0);
+    const std::string got = open_as_another_user(pty.slave());
+    EXPECT_EQ(got.rfind(reason_text(SerialError::Reason::PermissionDenied), 0), 0u) << got;
     EXPECT_NE(got.find("permission denied"), std::string::npos) << got;
     EXPECT_NE(got.find("dialout"), std::string::npos) << got;
+}
+
+TEST(SerialLine, AnOpenPortIsOursAloneUntilItIsClosed) {
+    Pty pty;
+    ASSERT_EQ(::chmod(pty.slave().c_str(), 0666), 0);
+    SerialLine line;
+    line.open(1, pty.slave());
+    // A second Nocturo, a terminal program or a modem prober.
+    const std::string second = open_as_another_user(pty.slave());
+    EXPECT_EQ(second.rfind(reason_text(SerialError::Reason::Busy), 0), 0u) << second;
+    EXPECT_NE(second.find("in use by another program"), std::string::npos) << second;
+    EXPECT_EQ(plain_open_as_another_user(pty.slave()), std::to_string(EBUSY));
+    line.close();
+    EXPECT_EQ(open_as_another_user(pty.slave()), "-1|opened");
+    EXPECT_EQ(plain_open_as_another_user(pty.slave()), "0");
+}
+
+TEST(SerialLine, APulledAdapterIsSeenByTheCheckAndNamedAsSuch) {
+    ModemLog log;
+    Pty pty;
+    SerialLine line;
+    line.open(2, pty.slave());
+    line.set_dtr(true);
+    EXPECT_NO_THROW(line.check());
+    pty.hang_up();
+    try {
+        line.check();
+        FAIL() << "the hang-up went unseen";
+    } catch (const SerialError& e) {
+        EXPECT_EQ(e.reason(), SerialError::Reason::Lost);
+        const std::string text = e.what();
+        EXPECT_NE(text.find("Com2 (" + pty.slave() + ") is no longer there"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find("unplugged"), std::string::npos) << text;
+        EXPECT_NE(text.find("Plug the adapter back in"), std::string::npos) << text;
+    }
+    EXPECT_THROW(line.close(), SerialError) << "a hung-up line cannot be released";
+    EXPECT_FALSE(line.is_open());
 }
 
 TEST(CommControl, ARowThatReachesNoPortIsReportedByItsName) {

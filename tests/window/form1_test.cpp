@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace nocturo {
@@ -233,13 +235,94 @@ TEST(Form1Window, PortListTooltipNamesTheDeviceTheSelectedRowReaches) {
     EXPECT_EQ(w.form->port_tooltip(), QStringLiteral("Com3: no serial port has that number now"));
 }
 
-TEST(Form1Window, PickingAPortChangesNoLabelOrPlan) {
+QStringList label_texts(const Window& w) {
+    QStringList texts;
+    for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
+        texts << w.get<QLabel>(name)->text();
+    }
+    return texts;
+}
+
+struct PickCase {
+    const char* list;
+    const char* total; // Label1 once the next row down is picked; empty: unchanged
+};
+
+class PickedByKeyboard : public testing::TestWithParam<PickCase> {};
+
+// The row below the default is picked with the arrow key on the list itself,
+// as a user does, and the plan follows through the list's own signal.
+TEST_P(PickedByKeyboard, TheNextRowDownIsTakenAndTheTotalTimeFollows) {
     Window w;
-    auto* ports = w.get<QComboBox>("cboPort");
-    ports->setCurrentIndex(5);
-    emit ports->activated(5);
-    EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  16 Seconds"));
-    EXPECT_EQ(w.ports->lookups, 0);
+    w.form->show();
+    auto* list = w.get<QComboBox>(GetParam().list);
+    const int before = list->currentIndex();
+    const QStringList labels = label_texts(w);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex(), before + 1);
+
+    QStringList expected = labels;
+    if (*GetParam().total != '\0') {
+        expected[0] = QString::fromLatin1(GetParam().total);
+    }
+    EXPECT_EQ(label_texts(w), expected);
+    EXPECT_EQ(w.ports->lookups, 0) << "picking a port opens nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, PickedByKeyboard,
+                         testing::Values(PickCase{"kiestijd", "Total Time:  26 Seconds"},
+                                         PickCase{"Combo1", "Total Time:  17 Seconds"},
+                                         PickCase{"Combo2", "Total Time:  24 Seconds"},
+                                         PickCase{"Combo3", "Total Time:  17 Seconds"},
+                                         PickCase{"cboPort", ""}),
+                         [](const auto& p) { return std::string(p.param.list); });
+
+// Whatever is typed or pasted into a list, a row stays selected, the text
+// field ends showing it and the plan stays the one for the rows selected.
+TEST(Form1Window, NoTypedTextLeavesAListWithoutARowOrThePlanOutOfStep) {
+    const QString inputs[] = {QString(),
+                              QStringLiteral("   "),
+                              QStringLiteral("0"),
+                              QStringLiteral("-1"),
+                              QStringLiteral("99999"),
+                              QStringLiteral("5 sec"),
+                              QStringLiteral("5 Sec. "),
+                              QStringLiteral("Com17"),
+                              QString(1000, QLatin1Char('7')),
+                              QStringLiteral("5 Sek. \u00fc\u00df \u6642\u9593"),
+                              QStringLiteral("10 Sec.\n3 x")};
+    Window w;
+    w.form->show();
+    for (const char* name : {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3"}) {
+        auto* list = w.get<QComboBox>(name);
+        const int rows = list->count();
+        for (const QString& input : inputs) {
+            SCOPED_TRACE(std::string(name) + " <- \"" + input.left(20).toStdString() + "\"");
+            list->setFocus();
+            list->lineEdit()->selectAll();
+            const bool typable = std::all_of(input.begin(), input.end(), [](QChar c) {
+                return c.unicode() >= 0x20 && c.unicode() < 0x7f;
+            });
+            if (!typable) { // keys exist for printable ASCII only
+                QGuiApplication::clipboard()->setText(input);
+                QTest::keySequence(list->lineEdit(), QKeySequence::Paste);
+            } else if (input.isEmpty()) {
+                QTest::keyClick(list->lineEdit(), Qt::Key_Delete);
+            } else {
+                QTest::keyClicks(list->lineEdit(), input);
+            }
+            QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+            w.get<QPushButton>("Command1")->setFocus(); // editing ends
+
+            ASSERT_GE(list->currentIndex(), 0);
+            EXPECT_EQ(list->lineEdit()->text(), list->itemText(list->currentIndex()));
+            EXPECT_EQ(list->count(), rows) << "typing never adds a row";
+            const QString total = w.get<QLabel>("Label1")->text();
+            w.form->Combo1_Click(); // the plan for the rows selected now
+            EXPECT_EQ(w.get<QLabel>("Label1")->text(), total);
+        }
+    }
 }
 
 TEST(Form1Window, ListsButtonAndBarsCarryAccessibleNamesAndLabelsTheirText) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -33,7 +34,10 @@ struct RunWindow {
         Form1::Options options;
         options.ports =
             std::make_unique<fakes::FixedPortDirectory>(std::map<int, PortInfo>{{1, {device, ""}}});
-        options.report = [this](QWidget*, const QString& message) { reports << message; };
+        options.report = [this](QWidget*, const QString& message) {
+            reported_ns = monotonic_ns();
+            reports << message;
+        };
         form = std::make_unique<Form1>(std::move(options));
         form->show();
     }
@@ -49,6 +53,7 @@ struct RunWindow {
         EXPECT_FALSE(form->running());
     }
     QStringList reports;
+    std::int64_t reported_ns = 0; // when the last report was shown
     std::unique_ptr<Form1> form;
 };
 
@@ -109,6 +114,58 @@ TEST(WholeRun, ClosingTheWindowDuringAnExposureReleasesTheLineAndEnds) {
         seen.push_back(e.what);
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+}
+
+TEST(WholeRun, APulledAdapterIsReportedWithinASecondAndTheWindowIsIdleAsAfterARun) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+    std::int64_t pulled = 0;
+    // 1.2 s into the first exposure, which begins 2.5 s after START.
+    QTimer::singleShot(3700, w.form.get(), [&] {
+        pulled = monotonic_ns();
+        pty.hang_up();
+    });
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+
+    ASSERT_EQ(w.reports.size(), 1);
+    const double seconds = static_cast<double>(w.reported_ns - pulled) / 1e9;
+    std::printf("pull to message: %.3f s\n", seconds);
+    EXPECT_LT(seconds, 1.0);
+    const QString& message = w.reports.front();
+    EXPECT_TRUE(message.contains(
+        QStringLiteral("Com1 (%1) is no longer there").arg(QString::fromStdString(pty.slave()))))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("unplugged"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("Exposure 1 of 2 had run 1 second.")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("START again"))) << message.toStdString();
+    EXPECT_FALSE(w.form->ended());
+    w.expect_idle();
+    EXPECT_EQ(w.text("Label3"), QStringLiteral("Exposures Remaining: 0"));
+    EXPECT_EQ(w.text("Label4"), QStringLiteral("Time remaining: 0"));
+    EXPECT_EQ(w.text("Label2"), QStringLiteral("Current Exposure Time: 0"));
+    EXPECT_EQ(lines_only(log.events(pty.slave())).front().what, "DTR 1");
+}
+
+TEST(WholeRun, EndOnAPortThatCannotBeReleasedReportsItAndStillEnds) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+    // The adapter goes and End is chosen at once, before any pass can see it.
+    QTimer::singleShot(3500, w.form.get(), [&w, &pty] {
+        pty.hang_up();
+        w.form->close();
+    });
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+
+    EXPECT_TRUE(w.form->ended());
+    ASSERT_EQ(w.reports.size(), 1);
+    EXPECT_TRUE(w.reports.front().contains(
+        QStringLiteral("Com1 (%1)").arg(QString::fromStdString(pty.slave()))))
+        << w.reports.front().toStdString();
+    EXPECT_EQ(w.text("Label5"), QStringLiteral(" Taking Photo")) << "never back to idle";
+    EXPECT_FALSE(w.start()->isEnabled());
 }
 
 TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
