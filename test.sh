@@ -4,7 +4,8 @@
 # runs every test. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream
+scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream \
+    dbus-daemon python3-dbusmock
 
 echo "== formatting"
 find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
