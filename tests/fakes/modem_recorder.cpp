@@ -9,6 +9,10 @@
 //   <ns> <device> RTS 0
 //   <ns> <device> close
 //
+// A descriptor the process did not open itself (one passed to it by another
+// process) is followed all the same: the device is found from the
+// descriptor at each modem-line call.
+//
 // Lines start released when a device is first opened. The last close of a
 // device drops both lines, as the kernel does for a real port with HUPCL.
 // With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
@@ -249,24 +253,41 @@ int ioctl(int fd, unsigned long request, ...) {
     return 0;
 }
 
-// open and open64 take the mode only when they may create a file.
+// The open calls take a mode only when they may create a file.
+#define NOCTURO_OPEN_MODE(mode)                                                                    \
+    mode_t mode = 0;                                                                               \
+    if (flags & (O_CREAT | O_TMPFILE)) {                                                           \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        mode = static_cast<mode_t>(va_arg(args, int));                                             \
+        va_end(args);                                                                              \
+    }
+
 #define NOCTURO_FORWARD_OPEN(name)                                                                 \
     int name(const char* path, int flags, ...) {                                                   \
-        mode_t mode = 0;                                                                           \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                                       \
-            va_list args;                                                                          \
-            va_start(args, flags);                                                                 \
-            mode = static_cast<mode_t>(va_arg(args, int));                                         \
-            va_end(args);                                                                          \
-        }                                                                                          \
+        NOCTURO_OPEN_MODE(mode)                                                                    \
         static auto next = real<int (*)(const char*, int, mode_t)>(#name);                         \
         const int fd = next(path, flags, mode);                                                    \
         opened(fd);                                                                                \
         return fd;                                                                                 \
     }
 
+// Wine's server opens a COM port's device with openat and hands the
+// descriptor to the program, which then drives the lines on a descriptor it
+// never opened itself: the ioctls above find the device by the descriptor.
+#define NOCTURO_FORWARD_OPENAT(name)                                                               \
+    int name(int dir, const char* path, int flags, ...) {                                          \
+        NOCTURO_OPEN_MODE(mode)                                                                    \
+        static auto next = real<int (*)(int, const char*, int, mode_t)>(#name);                    \
+        const int fd = next(dir, path, flags, mode);                                               \
+        opened(fd);                                                                                \
+        return fd;                                                                                 \
+    }
+
 NOCTURO_FORWARD_OPEN(open)
 NOCTURO_FORWARD_OPEN(open64)
+NOCTURO_FORWARD_OPENAT(openat)
+NOCTURO_FORWARD_OPENAT(openat64)
 
 int close(int fd) {
     static auto next = real<int (*)(int)>("close");

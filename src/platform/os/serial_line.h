@@ -65,6 +65,7 @@ private:
 
 #ifdef _WIN32
     void* handle_ = nullptr;
+    void* claim_ = nullptr; // a named mutex: the port is this program's
 #else
     int fd_ = -1;
 #endif

@@ -1,6 +1,7 @@
 #include "platform/os/serial_line.h"
 
 #include <atomic>
+#include <utility>
 #include <windows.h>
 
 namespace nocturo {
@@ -54,27 +55,51 @@ SerialError::Reason reason_for_use(DWORD error) {
     }
 }
 
+// Serial drivers let one handle at a time have a port, whatever the share
+// mode says, but not every system that runs Windows programs keeps to that.
+// A named mutex per port keeps a second Nocturo off it in any case.
+HANDLE claim_port(int row, const std::string& device) {
+    const std::string port = device.substr(device.find_last_of('\\') + 1);
+    const std::wstring name = L"Local\\Nocturo-" + std::wstring(port.begin(), port.end());
+    HANDLE claim = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (claim == nullptr) {
+        const DWORD error = GetLastError();
+        throw SerialError(SerialError::Reason::Other, row, device, system_text(error));
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        throw SerialError(SerialError::Reason::Busy, row, device, "another Nocturo has it");
+    }
+    return claim;
+}
+
 } // namespace
 
 void SerialLine::open(int row, const std::string& device) {
     if (handle_ != nullptr) {
         throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
     }
+    claim_ = claim_port(row, device);
     const std::wstring path(device.begin(), device.end());
     // Share mode 0: no other program can open the port while we hold it.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    auto fail = [&](SerialError::Reason (*reason)(DWORD)) {
         const DWORD error = GetLastError();
-        throw SerialError(reason_for_open(error), row, device, system_text(error));
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+        CloseHandle(std::exchange(claim_, nullptr));
+        throw SerialError(reason(error), row, device, system_text(error));
+    };
+    if (handle == INVALID_HANDLE_VALUE) {
+        fail(reason_for_open);
     }
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(handle, &dcb)) {
-        const DWORD error = GetLastError();
-        CloseHandle(handle);
-        throw SerialError(reason_for_use(error), row, device, system_text(error));
+        fail(reason_for_use);
     }
     dcb.BaudRate = CBR_9600;
     dcb.ByteSize = 8;
@@ -91,9 +116,7 @@ void SerialLine::open(int row, const std::string& device) {
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     if (!SetCommState(handle, &dcb)) {
-        const DWORD error = GetLastError();
-        CloseHandle(handle);
-        throw SerialError(reason_for_use(error), row, device, system_text(error));
+        fail(reason_for_use);
     }
 
     handle_ = handle;
@@ -165,6 +188,7 @@ void SerialLine::close() {
     if (!CloseHandle(handle) && error == 0) {
         error = GetLastError();
     }
+    CloseHandle(std::exchange(claim_, nullptr));
     if (error != 0) {
         throw SerialError(reason_for_use(error), row_, device_, system_text(error));
     }

@@ -1,0 +1,300 @@
+#!/usr/bin/python3
+"""Checks the Windows build under Wine. Runs only inside scripts/wine_sandbox.sh.
+
+  wine_checks.py --recorder LIB --tests DIR [--program EXE] [--installer EXE]
+                 [--screenshot PNG]
+
+--tests      folder with core_tests.exe and windows_serial_tests.exe
+--program    nocturo.exe: a whole run on COM1, closing the window during an
+             exposure, and End, in a real window under Xvfb
+--installer  the NSIS installer: a silent install, a start, a silent uninstall
+--screenshot where to save a picture of the program's window
+
+COM1 always reaches a pseudo-terminal of this script's own, whose modem lines
+the recorder (an LD_PRELOAD library) keeps and logs with their times.
+"""
+
+import argparse
+import os
+import pty
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+PREFIX = os.environ.get("WINEPREFIX", "")
+failures = []
+checked = []
+
+
+def check(ok, what):
+    checked.append(what)
+    print(("ok    " if ok else "FAIL  ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+    return ok
+
+
+class Port:
+    """A pseudo-terminal that COM1 reaches, and the log of its modem lines."""
+
+    def __init__(self, recorder):
+        self.master, slave = pty.openpty()
+        self.device = os.ttyname(slave)
+        os.close(slave)
+        fd, self.log = tempfile.mkstemp(prefix="nocturo-modem-")
+        os.close(fd)
+        self.env = dict(os.environ, LD_PRELOAD=recorder, NOCTURO_MODEM_LOG=self.log)
+        com1 = os.path.join(PREFIX, "dosdevices", "com1")
+        for name in os.listdir(os.path.join(PREFIX, "dosdevices")):
+            if name.startswith("com"):
+                os.remove(os.path.join(PREFIX, "dosdevices", name))
+        os.symlink(self.device, com1)
+        # COM9 reaches nothing at all.
+        os.symlink("/nonexistent/nocturo-no-port", os.path.join(PREFIX, "dosdevices", "com9"))
+        if not re.fullmatch(r"/dev/pts/\d+", os.path.realpath(com1)):
+            sys.exit("COM1 does not resolve to a pseudo-terminal; nothing is started")
+
+    def events(self):
+        """(seconds, what) of this device, in order."""
+        found = []
+        with open(self.log) as log:
+            for line in log:
+                ns, device, what = line.rstrip("\n").split(" ", 2)
+                if device == self.device:
+                    found.append((int(ns) / 1e9, what))
+        return found
+
+    def edges(self):
+        return [(t, w) for t, w in self.events() if w.startswith(("DTR", "RTS"))]
+
+    def close(self):
+        os.close(self.master)
+        os.remove(self.log)
+
+
+def wine(args, env=None, **kwargs):
+    return subprocess.run(["wine"] + args, env=env, capture_output=True, text=True, **kwargs)
+
+
+def check_tests(folder, recorder):
+    run = wine([os.path.join(folder, "core_tests.exe")])
+    summary = re.findall(r"\[  PASSED  \] (\d+) tests", run.stdout)
+    check(run.returncode == 0 and summary, "core tests under Wine: %s passed" % (summary or ["no"])[0])
+    if run.returncode != 0:
+        print(run.stdout[-3000:])
+
+    port = Port(recorder)
+    run = wine([os.path.join(folder, "windows_serial_tests.exe")], env=port.env)
+    check(run.returncode == 0, "Windows serial line tests under Wine")
+    if run.returncode != 0:
+        print(run.stdout[-3000:])
+    seen = [w for _, w in port.events()]
+    # The first test: open, DTR asserted, DTR released, close. RTS is never raised.
+    first = seen[: seen.index("close") + 1] if "close" in seen else seen
+    check([w for w in first if w in ("open", "DTR 1", "DTR 0", "close")][-4:] ==
+          ["open", "DTR 1", "DTR 0", "close"] and first[-1] == "close",
+          "COM1: open, DTR asserted, DTR released, close, in that order (%s)" % first)
+    check("RTS 1" not in seen, "RTS is never raised")
+    port.close()
+
+
+class Display:
+    """Xvfb, and the program's window on it."""
+
+    def __init__(self):
+        self.number = ":%d" % (90 + os.getpid() % 100)
+        self.server = subprocess.Popen(["Xvfb", self.number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.environ["DISPLAY"] = self.number
+        for _ in range(100):
+            if subprocess.run(["xdpyinfo"], capture_output=True).returncode == 0:
+                break
+            time.sleep(0.1)
+
+    def window(self, timeout=60):
+        end = time.time() + timeout
+        while time.time() < end:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Nocturo$"],
+                                   capture_output=True, text=True).stdout.split()
+            if found:
+                return found[0]
+            time.sleep(0.2)
+        return None
+
+    def click(self, window, x, y):
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"], check=True)
+
+    def geometry(self, window):
+        out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True,
+                             text=True).stdout
+        values = dict(line.split("=") for line in out.split())
+        return int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def grab(self, window, path):
+        subprocess.run(["import", "-window", window, path], check=True)
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait()
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def program_pid(name="nocturo.exe"):
+    for pid in os.listdir("/proc"):
+        if pid.isdigit():
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as cmdline:
+                    if name.encode() in cmdline.read().split(b"\0")[0]:
+                        return int(pid)
+            except OSError:
+                pass
+    return None
+
+
+def wait_for(predicate, timeout):
+    end = time.time() + timeout
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
+
+
+# The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
+CLIENT = (450, 366)
+START = (152 + 68, 152 + 22)  # the middle of START in the client area
+
+
+def check_program(exe, recorder, display, screenshot):
+    port = Port(recorder)
+    wine_run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = display.window()
+    if not check(window is not None, "nocturo.exe shows its window"):
+        wine_run.kill()
+        return
+    time.sleep(1.0)
+    width, height = display.geometry(window)
+    menu = height - CLIENT[1]
+    check(width == CLIENT[0] and 0 < menu < 40,
+          "the window has its layout size: %dx%d (client 450x366 below a %d-pixel menu bar)" % (width, height, menu))
+    if screenshot:
+        display.grab(window, screenshot)
+    before = os.path.join(tempfile.gettempdir(), "nocturo-before.png")
+    display.grab(window, before)
+
+    pid = program_pid()
+    pressed = time.time()
+    display.click(window, START[0], START[1] + menu)
+    wait_for(lambda: len(port.edges()) >= 1, 10)
+    # CPU of the program during the first exposure, well inside it.
+    time.sleep(1.0)
+    cpu0, wall0 = cpu_seconds(pid), time.time()
+    time.sleep(3.0)
+    cpu = (cpu_seconds(pid) - cpu0) / (time.time() - wall0) * 100
+    wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 4, 20)
+    dtr = [e for e in port.edges() if e[1].startswith("DTR")]
+    print("      DTR edges after START: " + ", ".join("%s at %+.3f s" % (w, t - dtr[0][0] + 2.5) for t, w in dtr))
+    ok = [w for _, w in dtr] == ["DTR 1", "DTR 0", "DTR 1", "DTR 0"]
+    if check(ok, "a run with the defaults: two DTR spans"):
+        spans = [dtr[1][0] - dtr[0][0], dtr[3][0] - dtr[2][0]]
+        pause = dtr[2][0] - dtr[1][0]
+        check(all(abs(s - 4.5) <= 0.010 for s in spans),
+              "each span lasts 4.5 s within 10 ms: %s" % ", ".join("%.4f s" % s for s in spans))
+        check(abs(pause - 3.5) <= 0.010, "the pause lasts 3.5 s within 10 ms: %.4f s" % pause)
+    check(cpu <= 5.0, "CPU during an exposure: %.2f %% of a core" % cpu)
+    check("RTS 1" not in [w for _, w in port.edges()], "RTS is never raised")
+    time.sleep(1.0)
+    after = os.path.join(tempfile.gettempdir(), "nocturo-after.png")
+    display.grab(window, after)
+    # START enabled again and "Idle" back in place: those parts look as before the run.
+    same = True
+    for box in ("137x45+152+%d" % (152 + menu), "161x25+240+%d" % (236 + menu)):
+        diff = subprocess.run(["compare", "-metric", "AE", "-extract", box, before, after, "null:"],
+                              capture_output=True, text=True)
+        same = same and diff.stderr.strip().split()[0] == "0"
+    check(same, "the window is back to idle: START enabled and the phase reads Idle")
+
+    # Closing the window during an exposure.
+    display.click(window, START[0], START[1] + menu)
+    wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 5, 10)
+    time.sleep(1.0)
+    closed = time.time()
+    wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
+    released = wait_for(lambda: [e[1] for e in port.edges() if e[1].startswith("DTR")][-1] == "DTR 0", 5)
+    last = [e for e in port.edges() if e[1].startswith("DTR")][-1]
+    check(released and last[0] - closed <= 1.0,
+          "closing the window during an exposure releases DTR within 1 s (%.3f s)" % (last[0] - closed))
+    check(wait_for(lambda: wine_run.poll() is not None, 10), "and the program ends")
+    port.close()
+
+    # End, from the menu bar.
+    port = Port(recorder)
+    wine_run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = display.window()
+    time.sleep(1.0)
+    display.click(window, 16, menu // 2)
+    check(wait_for(lambda: wine_run.poll() is not None, 10), "End ends the program")
+    if wine_run.poll() is None:
+        wine_run.kill()
+    check(port.events() == [], "and touches no port")
+    port.close()
+    return cpu
+
+
+def check_installer(installer, display):
+    run = wine([installer, "/S"], timeout=300)
+    program = os.path.join(PREFIX, "drive_c", "Program Files", "Nocturo")
+    check(run.returncode == 0 and os.path.exists(os.path.join(program, "nocturo.exe")),
+          "the installer installs silently")
+    shortcut = os.path.join(PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
+                            "Nocturo", "Nocturo.lnk")
+    check(os.path.exists(shortcut), "with a Start-menu shortcut")
+    listed = wine(["reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Nocturo"])
+    check(listed.returncode == 0 and "UninstallString" in listed.stdout, "and an entry in Apps & features")
+    started = subprocess.Popen(["wine", os.path.join(program, "nocturo.exe")], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    check(display.window() is not None, "the installed program starts")
+    wine(["taskkill", "/IM", "nocturo.exe"])
+    wait_for(lambda: started.poll() is not None, 10)
+    wine([os.path.join(program, "Uninstall.exe"), "/S"], timeout=120)
+    check(wait_for(lambda: not os.path.exists(os.path.join(program, "nocturo.exe")), 60),
+          "the uninstaller removes it")
+
+
+def main():
+    if os.environ.get("NOCTURO_WINE_SANDBOX") != "inside" or not PREFIX:
+        sys.exit("run me through scripts/wine_sandbox.sh")
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--recorder", required=True)
+    parser.add_argument("--tests")
+    parser.add_argument("--program")
+    parser.add_argument("--installer")
+    parser.add_argument("--screenshot")
+    options = parser.parse_args()
+    recorder = os.path.abspath(options.recorder)
+
+    if options.tests:
+        check_tests(options.tests, recorder)
+    if options.program or options.installer:
+        display = Display()
+        try:
+            if options.program:
+                check_program(options.program, recorder, display, options.screenshot)
+            if options.installer:
+                check_installer(options.installer, display)
+        finally:
+            display.close()
+    print("%d passed, %d failed" % (len(checked) - len(failures), len(failures)))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()

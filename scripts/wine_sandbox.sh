@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs a command with Wine where Wine can reach no real serial port.
+#
+#   scripts/wine_sandbox.sh COMMAND [ARGS...]
+#
+# Wine maps COM1, COM2... to /dev/ttyS0, /dev/ttyS1... unless told otherwise:
+# at every start it links COM1, COM2... to each /dev/ttyS*, /dev/ttyUSB* and
+# /dev/ttyACM* node that exists, and its server opens the device itself. On
+# many machines /dev/ttyS0 is the system console. So the command runs in a
+# private mount namespace whose /dev holds only what Wine and the checks need
+# (null, zero, random, urandom, tty, ptmx, pts, shm): no serial node is there
+# to be found, opened or linked. A Wine prefix is made inside the namespace
+# with its COM links removed; the command points COM1 at its own
+# pseudo-terminal and nothing else; the Wine server is stopped before the
+# namespace ends. Needs root (for the namespace).
+set -euo pipefail
+
+if [ "${NOCTURO_WINE_SANDBOX:-}" != inside ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "wine_sandbox.sh needs root for its mount namespace" >&2; exit 1; }
+    export NOCTURO_WINE_SANDBOX=inside
+    exec unshare -m --propagation private "$0" "$@"
+fi
+
+host_dev=$(mktemp -d /tmp/nocturo-dev-XXXXXX)
+mount --rbind /dev "$host_dev"
+mount -t tmpfs -o mode=755 nocturo-dev /dev
+for node in null zero full random urandom tty; do
+    touch "/dev/$node"
+    mount --bind "$host_dev/$node" "/dev/$node"
+done
+mkdir /dev/pts /dev/shm
+mount --rbind "$host_dev/pts" /dev/pts
+ln -s pts/ptmx /dev/ptmx
+mount -t tmpfs -o mode=1777 nocturo-shm /dev/shm
+ln -s /proc/self/fd /dev/fd
+ln -s /proc/self/fd/0 /dev/stdin
+ln -s /proc/self/fd/1 /dev/stdout
+ln -s /proc/self/fd/2 /dev/stderr
+umount -l "$host_dev"
+rmdir "$host_dev"
+shopt -s nullglob
+masked=(/dev/ttyS* /dev/ttyUSB* /dev/ttyACM*)
+[ ${#masked[@]} -eq 0 ] || { echo "serial nodes still visible: ${masked[*]}" >&2; exit 1; }
+
+WINEPREFIX=$(mktemp -d /tmp/nocturo-wine-XXXXXX)
+export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+rm -f "$WINEPREFIX"/dosdevices/com*
+
+"$@"
