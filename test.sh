@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors under
-# AddressSanitizer and UndefinedBehaviorSanitizer, checks the formatting and
-# runs every test. Needs no display.
+# AddressSanitizer and UndefinedBehaviorSanitizer, checks the formatting,
+# runs every test and checks the Windows build under Wine. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream \
@@ -21,3 +21,12 @@ ctest --test-dir build/test --output-on-failure -j "$(nproc)"
 
 echo "== package"
 scripts/check_package.sh
+
+# The Windows build: all of it where the static Qt for Windows has been built
+# on this machine (./windows.sh builds it), otherwise the parts that need no Qt.
+echo "== Windows, under Wine"
+if scripts/windows_qt.sh --check >/dev/null 2>&1; then
+    ./windows.sh
+else
+    ./windows.sh --core
+fi

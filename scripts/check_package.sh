@@ -25,7 +25,8 @@ for path in ./usr/bin/nocturo \
     ./usr/share/applications/org.nocturo.Nocturo.desktop \
     ./usr/share/metainfo/org.nocturo.Nocturo.metainfo.xml \
     ./usr/share/icons/hicolor/32x32/apps/org.nocturo.Nocturo.png \
-    ./usr/share/icons/hicolor/scalable/apps/org.nocturo.Nocturo.svg; do
+    ./usr/share/icons/hicolor/scalable/apps/org.nocturo.Nocturo.svg \
+    ./usr/share/doc/nocturo/copyright; do
     grep -qF " $path" <<<"$contents" || fail "$path missing from the package"
 done
 grep -qE '\.a$|/include/' <<<"$contents" && fail "build-only files in the package"

@@ -15,6 +15,18 @@ if [ -f "$prefix/.built" ]; then
 fi
 [ "${1:-}" = --check ] && exit 1
 
+# The source comes from the machine's own Debian suites; add their source
+# entries when there are none.
+if ! grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+            >/etc/apt/sources.list.d/nocturo-deb-src.sources
+    else
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/nocturo-deb-src.list
+    fi
+    apt-get update -qq >&2
+fi
+
 work=$cache/qt-$qt_version-work
 mkdir -p "$work"
 src=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
@@ -22,6 +34,9 @@ if [ -z "$src" ]; then
     (cd "$work" && apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)" >&2)
     src=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
 fi
+# Qt keeps the path of the toolchain it was built with: keep a copy beside it.
+mkdir -p "$cache"
+cp "$here/cmake/mingw-w64-x86_64.cmake" "$cache/"
 
 rm -rf "$work/build" "$prefix"
 mkdir -p "$work/build"
@@ -34,7 +49,7 @@ echo "== configuring static Qt $qt_version for Windows (log: $work/build/configu
     -no-feature-tabletevent -no-feature-direct2d1_1 \
     -qt-zlib -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -qt-pcre -qt-doubleconversion \
     -no-icu -no-zstd -no-fontconfig \
-    -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
+    -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$cache/mingw-w64-x86_64.cmake" \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >configure.log 2>&1 ||
     { tail -n 40 configure.log >&2; exit 1; }
 echo "== building static Qt (about half an hour on two cores; log: $work/build/build.log)" >&2

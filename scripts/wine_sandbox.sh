@@ -12,13 +12,15 @@
 # to be found, opened or linked. A Wine prefix is made inside the namespace
 # with its COM links removed; the command points COM1 at its own
 # pseudo-terminal and nothing else; the Wine server is stopped before the
-# namespace ends. Needs root (for the namespace).
+# namespace ends. As root the namespace is the machine's own kind; otherwise
+# it sits in a user namespace of its own.
 set -euo pipefail
 
 if [ "${NOCTURO_WINE_SANDBOX:-}" != inside ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "wine_sandbox.sh needs root for its mount namespace" >&2; exit 1; }
     export NOCTURO_WINE_SANDBOX=inside
-    exec unshare -m --propagation private "$0" "$@"
+    namespaces=(-m --propagation private)
+    [ "$(id -u)" -eq 0 ] || namespaces=(-r "${namespaces[@]}")
+    exec unshare "${namespaces[@]}" "$0" "$@"
 fi
 
 host_dev=$(mktemp -d /tmp/nocturo-dev-XXXXXX)

@@ -1,4 +1,5 @@
 #include "platform/os/shutdown_signals.h"
+#include "platform/qt/session_end.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     nocturo::apply_application_style(app);
     nocturo::install_shutdown_handlers();
+    nocturo::release_line_at_session_end(app);
     nocturo::Form1 window;
     if (window.ended()) {
         return 1;

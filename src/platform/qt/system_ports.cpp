@@ -7,6 +7,8 @@
 
 #if defined(__APPLE__)
 #include <QSerialPortInfo>
+#elif defined(_WIN32)
+#include <windows.h>
 #endif
 
 namespace nocturo {
@@ -70,6 +72,38 @@ void sort_ports(std::vector<PortInfo>& ports) {
     });
 }
 
+#ifdef _WIN32
+// The COM ports Windows knows of now, as "COM3", in number order. Read from
+// the registry: nothing is opened.
+std::vector<std::string> present_com_ports() {
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return ports;
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD name_length = 256;
+        wchar_t value[64] = {};
+        DWORD value_size = sizeof value - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name, &name_length, nullptr, &type,
+                          reinterpret_cast<BYTE*>(value), &value_size) != ERROR_SUCCESS) {
+            break;
+        }
+        if (type == REG_SZ) {
+            const std::wstring port(value);
+            ports.emplace_back(port.begin(), port.end());
+        }
+    }
+    RegCloseKey(key);
+    std::sort(ports.begin(), ports.end(),
+              [](const std::string& a, const std::string& b) { return sort_key(a) < sort_key(b); });
+    return ports;
+}
+#endif
+
 } // namespace
 
 SystemPortDirectory::SystemPortDirectory(fs::path sys_class_tty, fs::path dev)
@@ -104,10 +138,25 @@ std::vector<PortInfo> SystemPortDirectory::ports() const {
 
 std::optional<PortInfo> SystemPortDirectory::port_for_row(int row) {
 #ifdef _WIN32
+    // Row k is COMk whether or not it is there now; opening it tells. What
+    // is there now is what the tooltip shows.
     if (row < 1) {
         return std::nullopt;
     }
-    return PortInfo{"\\\\.\\COM" + std::to_string(row), "COM" + std::to_string(row)};
+    const std::string name = "COM" + std::to_string(row);
+    const std::vector<std::string> present = present_com_ports();
+    std::string description;
+    if (std::find(present.begin(), present.end(), name) != present.end()) {
+        description = "present now";
+    } else if (present.empty()) {
+        description = "no COM port is present now";
+    } else {
+        description = "not present now; present now:";
+        for (const std::string& port : present) {
+            description += (port == present.front() ? " " : ", ") + port;
+        }
+    }
+    return PortInfo{"\\\\.\\" + name, description};
 #else
     const std::vector<PortInfo> all = ports();
     if (row < 1 || static_cast<std::size_t>(row) > all.size()) {
