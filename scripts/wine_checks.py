@@ -159,6 +159,11 @@ def program_pid(name="nocturo.exe"):
     return None
 
 
+def now():
+    """Seconds on the clock the recorder stamps the lines with."""
+    return time.clock_gettime(time.CLOCK_MONOTONIC)
+
+
 def wait_for(predicate, timeout):
     end = time.time() + timeout
     while time.time() < end:
@@ -191,7 +196,7 @@ def check_program(exe, recorder, display, screenshot):
     display.grab(window, before)
 
     pid = program_pid()
-    pressed = time.time()
+    pressed = now()
     display.click(window, START[0], START[1] + menu)
     wait_for(lambda: len(port.edges()) >= 1, 10)
     # CPU of the program during the first exposure, well inside it.
@@ -201,7 +206,7 @@ def check_program(exe, recorder, display, screenshot):
     cpu = (cpu_seconds(pid) - cpu0) / (time.time() - wall0) * 100
     wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 4, 20)
     dtr = [e for e in port.edges() if e[1].startswith("DTR")]
-    print("      DTR edges after START: " + ", ".join("%s at %+.3f s" % (w, t - dtr[0][0] + 2.5) for t, w in dtr))
+    print("      DTR edges after the click on START: " + ", ".join("%s at %.3f s" % (w, t - pressed) for t, w in dtr))
     ok = [w for _, w in dtr] == ["DTR 1", "DTR 0", "DTR 1", "DTR 0"]
     if check(ok, "a run with the defaults: two DTR spans"):
         spans = [dtr[1][0] - dtr[0][0], dtr[3][0] - dtr[2][0]]
@@ -211,6 +216,8 @@ def check_program(exe, recorder, display, screenshot):
         check(abs(pause - 3.5) <= 0.010, "the pause lasts 3.5 s within 10 ms: %.4f s" % pause)
     check(cpu <= 5.0, "CPU during an exposure: %.2f %% of a core" % cpu)
     check("RTS 1" not in [w for _, w in port.edges()], "RTS is never raised")
+    # Away from START, so that it is not drawn as hovered.
+    subprocess.run(["xdotool", "mousemove", "--window", window, "4", str(menu + 300)], check=True)
     time.sleep(1.0)
     after = os.path.join(tempfile.gettempdir(), "nocturo-after.png")
     display.grab(window, after)
@@ -220,13 +227,15 @@ def check_program(exe, recorder, display, screenshot):
         diff = subprocess.run(["compare", "-metric", "AE", "-extract", box, before, after, "null:"],
                               capture_output=True, text=True)
         same = same and diff.stderr.strip().split()[0] == "0"
+        if diff.stderr.strip().split()[0] != "0":
+            print("      %s differs in %s pixels" % (box, diff.stderr.strip()))
     check(same, "the window is back to idle: START enabled and the phase reads Idle")
 
     # Closing the window during an exposure.
     display.click(window, START[0], START[1] + menu)
     wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 5, 10)
     time.sleep(1.0)
-    closed = time.time()
+    closed = now()
     wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
     released = wait_for(lambda: [e[1] for e in port.edges() if e[1].startswith("DTR")][-1] == "DTR 0", 5)
     last = [e for e in port.edges() if e[1].startswith("DTR")][-1]
@@ -251,9 +260,12 @@ def check_program(exe, recorder, display, screenshot):
 
 def check_installer(installer, display):
     run = wine([installer, "/S"], timeout=300)
+    wait_for(lambda: subprocess.run(["wineserver", "-w"], timeout=60).returncode == 0, 1)
     program = os.path.join(PREFIX, "drive_c", "Program Files", "Nocturo")
-    check(run.returncode == 0 and os.path.exists(os.path.join(program, "nocturo.exe")),
-          "the installer installs silently")
+    print("      installed: %s" % sorted(os.listdir(program)) if os.path.isdir(program) else
+          "      nothing in %s (installer said %d: %s)" % (program, run.returncode, run.stderr[-300:]))
+    installed = check(run.returncode == 0 and os.path.exists(os.path.join(program, "nocturo.exe")),
+                      "the installer installs silently")
     shortcut = os.path.join(PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
                             "Nocturo", "Nocturo.lnk")
     check(os.path.exists(shortcut), "with a Start-menu shortcut")
@@ -265,7 +277,7 @@ def check_installer(installer, display):
     wine(["taskkill", "/IM", "nocturo.exe"])
     wait_for(lambda: started.poll() is not None, 10)
     wine([os.path.join(program, "Uninstall.exe"), "/S"], timeout=120)
-    check(wait_for(lambda: not os.path.exists(os.path.join(program, "nocturo.exe")), 60),
+    check(installed and wait_for(lambda: not os.path.exists(os.path.join(program, "nocturo.exe")), 60),
           "the uninstaller removes it")
 
 

@@ -22,6 +22,8 @@ bool is_end(const std::exception_ptr& failure) {
 }
 
 constexpr double kSpinSeconds = 0.0015;
+// How late a coarse timer may fire at most: a system tick on Windows.
+constexpr int kCoarseSlackMs = 20;
 
 // Seconds from now until wake_at on a clock that folds at midnight.
 double seconds_until(double wake_at, double now) {
@@ -38,7 +40,6 @@ double seconds_until(double wake_at, double now) {
 
 QtPump::QtPump(SteadyDayClock& clock, Mode mode) : clock_(clock), mode_(mode) {
     wake_.setSingleShot(true);
-    wake_.setTimerType(Qt::PreciseTimer);
 }
 
 void QtPump::pump_events(double wake_at) {
@@ -61,9 +62,15 @@ void QtPump::pump_events(double wake_at) {
         // Timers run in whole milliseconds and wake a little late; waking a
         // tick early and passing quickly through the last one ends the wait
         // on time for the cost of about a millisecond of processor time.
-        const int sleep_ms = std::min(
-            kRefreshMs, static_cast<int>(std::floor((remaining - kSpinSeconds) * 1000.0)) + 1);
-        wake_.start(sleep_ms);
+        const int until_end_ms =
+            static_cast<int>(std::floor((remaining - kSpinSeconds) * 1000.0)) + 1;
+        // A refresh far from the end may come a little late: a coarse timer
+        // lets the system bundle its wake-ups. Only the last approach needs a
+        // precise one, which on Windows raises the system's timer rate while
+        // it runs.
+        wake_.setTimerType(until_end_ms > kRefreshMs + kCoarseSlackMs ? Qt::CoarseTimer
+                                                                      : Qt::PreciseTimer);
+        wake_.start(std::min(kRefreshMs, until_end_ms));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         wake_.stop();
     }
