@@ -181,14 +181,23 @@ struct EndCase {
     RunEnd end;
 };
 
-class InhibitorDuringARun : public testing::TestWithParam<EndCase> {};
+// A private system bus with an answering logind on it.
+class WithLogind : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!have_tools()) {
+            GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock";
+        }
+        logind_.emplace(PrivateBus::Logind::Answering);
+        ASSERT_TRUE(logind_->ready());
+    }
+    std::optional<PrivateBus> logind_;
+};
+
+class InhibitorDuringARun : public WithLogind, public testing::WithParamInterface<EndCase> {};
 
 TEST_P(InhibitorDuringARun, IsAskedForOnceAndLetGoWhenTheRunEnds) {
-    if (!have_tools()) {
-        GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock";
-    }
-    PrivateBus bus(PrivateBus::Logind::Answering);
-    ASSERT_TRUE(bus.ready());
+    PrivateBus& bus = *logind_;
     ModemLog log;
     Pty pty;
     const bool abandoned = GetParam().end == RunEnd::Abandoned;
@@ -224,12 +233,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, InhibitorDuringARun,
                                          EndCase{"abandoned", RunEnd::Abandoned}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(SleepInhibitor, IsLetGoWhenTheProgramIsKilledInTheMiddleOfAnExposure) {
-    if (!have_tools()) {
-        GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock";
-    }
-    PrivateBus bus(PrivateBus::Logind::Answering);
-    ASSERT_TRUE(bus.ready());
+TEST_F(WithLogind, TheInhibitorIsLetGoWhenTheProgramIsKilledInTheMiddleOfAnExposure) {
+    PrivateBus& bus = *logind_;
     ModemLog log;
     Pty pty;
     const pid_t child = spawn({NOCTURO_ON_PTY, pty.slave()});

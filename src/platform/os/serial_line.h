@@ -62,6 +62,9 @@ public:
 
 private:
     void set_line(int line, bool asserted);
+    // RTS is held released from the open on; DTR is the caller's to set. A
+    // port that refuses is closed again.
+    void release_rts_after_open();
 
 #ifdef _WIN32
     void* handle_ = nullptr;

@@ -97,18 +97,8 @@ void SerialLine::open(int row, const std::string& device) {
     row_ = row;
     device_ = device;
     g_open_fd.store(fd);
-    // Linux raises DTR and RTS the moment a port opens. RTS is held released
-    // from here on; DTR is the caller's to set.
-    try {
-        set_rts(false);
-    } catch (const SerialError&) {
-        try {
-            close();
-        } catch (const SerialError&) {
-            // The refusal to release RTS is the error worth reporting.
-        }
-        throw;
-    }
+    // Linux raises DTR and RTS the moment a port opens.
+    release_rts_after_open();
 }
 
 void SerialLine::set_line(int line, bool asserted) {

@@ -123,18 +123,8 @@ void SerialLine::open(int row, const std::string& device) {
     row_ = row;
     device_ = device;
     g_open_handle.store(handle);
-    // Some drivers raise RTS at open whatever the DCB says. It is held
-    // released from here on; DTR is the caller's to set.
-    try {
-        set_rts(false);
-    } catch (const SerialError&) {
-        try {
-            close();
-        } catch (const SerialError&) {
-            // The refusal to release RTS is the error worth reporting.
-        }
-        throw;
-    }
+    // Some drivers raise RTS at open whatever the DCB says.
+    release_rts_after_open();
 }
 
 void SerialLine::set_line(int line, bool asserted) {
