@@ -18,7 +18,6 @@ import argparse
 import os
 import pty
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -255,7 +254,6 @@ def check_program(exe, recorder, display, screenshot):
         wine_run.kill()
     check(port.events() == [], "and touches no port")
     port.close()
-    return cpu
 
 
 def check_installer(installer, display):
