@@ -56,6 +56,7 @@ struct SleepInhibitor::Impl {
         wanted = false;
         lock = QDBusUnixFileDescriptor();
     }
+    bool held() const { return lock.isValid(); }
 };
 
 #elif defined(_WIN32)
@@ -63,9 +64,6 @@ struct SleepInhibitor::Impl {
 struct SleepInhibitor::Impl {
     bool active = false;
     void hold() {
-        if (active) {
-            return;
-        }
         active =
             SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_AWAYMODE_REQUIRED) != 0;
     }
@@ -75,6 +73,7 @@ struct SleepInhibitor::Impl {
         }
         active = false;
     }
+    bool held() const { return active; }
 };
 
 #elif defined(__APPLE__)
@@ -83,9 +82,6 @@ struct SleepInhibitor::Impl {
     IOPMAssertionID id = 0;
     bool active = false;
     void hold() {
-        if (active) {
-            return;
-        }
         active = IOPMAssertionCreateWithName(
                      kIOPMAssertionTypePreventUserIdleSystemSleep, kIOPMAssertionLevelOn,
                      CFSTR("A series of exposures is running"), &id) == kIOReturnSuccess;
@@ -96,6 +92,7 @@ struct SleepInhibitor::Impl {
         }
         active = false;
     }
+    bool held() const { return active; }
 };
 
 #else
@@ -103,6 +100,7 @@ struct SleepInhibitor::Impl {
 struct SleepInhibitor::Impl {
     void hold() {}
     void release() {}
+    bool held() const { return false; }
 };
 
 #endif
@@ -114,7 +112,9 @@ SleepInhibitor::~SleepInhibitor() {
 }
 
 void SleepInhibitor::hold() {
-    impl_->hold();
+    if (!impl_->held()) {
+        impl_->hold();
+    }
 }
 
 void SleepInhibitor::release() {
