@@ -20,9 +20,10 @@ void Form1Routines::einde_Click() {
     if (c_.MSComm1.port_open()) {
         try {
             c_.MSComm1.set_port_open(false);
-        } catch (const RunTimeError& error) {
+        } catch (RunTimeError& error) {
             // The window is not hidden; the error is shown and the program
-            // ends all the same.
+            // ends all the same, so there is nothing left to try again.
+            error.set_advice("Nocturo will now close.");
             throw ProgramEnd{error.what()};
         }
     }
@@ -75,7 +76,14 @@ void Form1Routines::take_foto() {
 
     c_.MSComm1.set_comm_port(port);
     c_.MSComm1.set_settings("9600,N,8,1");
-    c_.MSComm1.set_port_open(true);
+    try {
+        c_.MSComm1.set_port_open(true);
+    } catch (RunTimeError& error) {
+        if (error.kind() == ErrorKind::Port && exposure_ > 0) {
+            error.add_context(which_exposure() + " was next.");
+        }
+        throw;
+    }
     c_.MSComm1.set_dtr_enable(true);
 
     c_.Bar1.set_min(0.0f);
@@ -84,8 +92,14 @@ void Form1Routines::take_foto() {
     c_.Bar1.set_property7(1);
 
     const float t0 = c_.clock.timer();
+    // The wait below ends the exposure at the first reading past this one.
+    // Should the window's thread be held elsewhere then (on Windows while
+    // the window is dragged or its menu is open), the line is released
+    // shortly after all the same.
+    const double end = double{t0} + length - 0.5;
+    c_.MSComm1.release_dtr_at(end + kLateRelease);
     try {
-        hold_shutter(t0, length);
+        hold_shutter(t0, length, end);
     } catch (RunTimeError& error) {
         if (error.kind() == ErrorKind::Port) {
             error.add_context(exposure_under_way(t0));
@@ -95,11 +109,10 @@ void Form1Routines::take_foto() {
     c_.Bar1.set_value(0.0f);
 }
 
-void Form1Routines::hold_shutter(float t0, std::int16_t length) {
+void Form1Routines::hold_shutter(float t0, std::int16_t length, double end) {
     const double bar_scale = length / 1000.0;
-    const double wake_at = double{t0} + length - 0.5;
     for (;;) {
-        c_.pump.pump_events(wake_at);
+        c_.pump.pump_events(end);
         c_.Bar1.set_value(static_cast<float>(folded_elapsed(c_.clock, t0) / bar_scale));
         update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
         const float current = exposure_seconds(c_.clock, t0);
@@ -116,13 +129,16 @@ void Form1Routines::hold_shutter(float t0, std::int16_t length) {
     c_.MSComm1.set_port_open(false);
 }
 
+std::string Form1Routines::which_exposure() const {
+    if (exposure_ < 1) {
+        return "The exposure";
+    }
+    return "Exposure " + std::to_string(exposure_) + " of " + std::to_string(exposures_);
+}
+
 std::string Form1Routines::exposure_under_way(float t0) {
     const std::string seconds = std::to_string(static_cast<int>(exposure_seconds(c_.clock, t0)));
-    const std::string run = " had run " + seconds + (seconds == "1" ? " second." : " seconds.");
-    if (exposure_ < 1) {
-        return "The exposure" + run;
-    }
-    return "Exposure " + std::to_string(exposure_) + " of " + std::to_string(exposures_) + run;
+    return which_exposure() + " had run " + seconds + (seconds == "1" ? " second." : " seconds.");
 }
 
 void Form1Routines::Command1_Click() {

@@ -17,6 +17,10 @@ namespace nocturo {
 
 class Form1Routines {
 public:
+    // How long after an exposure's planned end the platform releases its
+    // line if the wait has not done so by then.
+    static constexpr double kLateRelease = 0.05;
+
     explicit Form1Routines(Controls& controls) : c_(controls) {}
 
     void Form_Load();
@@ -46,7 +50,8 @@ public:
 
 private:
     void wait(const char* phase, ListControl& length_list, double bound_offset);
-    void hold_shutter(float t0, std::int16_t length);
+    void hold_shutter(float t0, std::int16_t length, double end);
+    std::string which_exposure() const;
     std::string exposure_under_way(float t0);
     // How every run ends, finished or abandoned: the plan recomputed and the
     // window idle.

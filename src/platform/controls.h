@@ -58,6 +58,11 @@ public:
     virtual void set_port_open(bool open) = 0;
     // While the port is open, True asserts DTR and False releases it.
     virtual void set_dtr_enable(bool enable) = 0;
+    // Releases DTR at the clock reading at (unfolded: it may pass 86400) if
+    // it is still asserted then, even while the window's thread is held by
+    // something other than a wait. The next DTREnable or PortOpen write
+    // takes the release back.
+    virtual void release_dtr_at(double at) = 0;
 };
 
 // Seconds since local midnight, 0 <= value < 86400.

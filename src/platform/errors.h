@@ -26,11 +26,20 @@ public:
     // Adds a sentence about what was under way when the error came, after
     // the account of what went wrong and before the advice.
     void add_context(const std::string& sentence) {
-        const std::size_t advice = message_.find("\n\n");
-        message_.insert(advice == std::string::npos ? message_.size() : advice, " " + sentence);
+        message_.insert(account_end(), " " + sentence);
+    }
+
+    // Puts advice in the place of the advice the message had, if any.
+    void set_advice(const std::string& advice) {
+        message_.replace(account_end(), std::string::npos, "\n\n" + advice);
     }
 
 private:
+    std::size_t account_end() const {
+        const std::size_t advice = message_.find("\n\n");
+        return advice == std::string::npos ? message_.size() : advice;
+    }
+
     ErrorKind kind_;
     std::string message_;
 };

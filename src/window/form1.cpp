@@ -169,8 +169,8 @@ Form1::Form1() : Form1(Options{}) {}
 Form1::Form1(Options options)
     : w_(std::make_unique<Widgets>()),
       ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPortDirectory>()),
-      clock_(SteadyDayClock::system()), pump_(clock_, options.pump), comm_(*ports_),
-      report_(std::move(options.report)) {
+      clock_(SteadyDayClock::system()), pump_(clock_, options.pump), alarm_(clock_),
+      comm_(*ports_, alarm_), report_(std::move(options.report)) {
     setObjectName(QStringLiteral("Form1"));
     build_layout();
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
@@ -179,6 +179,7 @@ Form1::Form1(Options options)
     wire_events();
     Form_Load();
     w_->Command1->setFocus();
+    describe_port();
 }
 
 Form1::~Form1() = default;
@@ -302,6 +303,9 @@ void Form1::wire_events() {
     picked(w_->Combo2, &Form1::Combo2_Click);
     picked(w_->Combo3, &Form1::Combo3_Click);
     wire_typing(w_->cboPort, nullptr);
+    // A screen reader gives the port's description without hovering.
+    connect(w_->cboPort, &QComboBox::currentIndexChanged, this, [this] { describe_port(); });
+    new PortWatch(this, [this] { describe_port(); });
     connect(w_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(w_->einde, &QAction::triggered, this, [this] { einde_Click(); });
 }
@@ -410,8 +414,13 @@ void Form1::Command1_Click() {
             bool& running;
             ~Finish() { running = false; }
         } finish{running_};
-        routines_->run_series(
-            [this](const RunTimeError& error) { report(QString::fromStdString(error.what())); });
+        comm_.begin_run();
+        routines_->run_series([this](const RunTimeError& error) {
+            // The message may wait all night for someone to read it; the
+            // computer may sleep meanwhile.
+            inhibitor_.release();
+            report(QString::fromStdString(error.what()));
+        });
     });
 }
 
@@ -437,7 +446,14 @@ QString Form1::port_tooltip() {
     if (!port->description.empty()) {
         text += QStringLiteral(", ") + QString::fromStdString(port->description);
     }
+    if (!port->advice.empty()) {
+        text += QStringLiteral(". ") + QString::fromStdString(port->advice);
+    }
     return text;
+}
+
+void Form1::describe_port() {
+    w_->cboPort->setAccessibleDescription(port_tooltip());
 }
 
 void apply_application_style(QApplication& app) {

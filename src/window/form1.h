@@ -57,7 +57,8 @@ public:
     // True once End has been chosen: no handler runs after that.
     bool ended() const { return ended_; }
 
-    // The tooltip of the port list for its selected row.
+    // What the selected row of the port list reaches now: the list's
+    // tooltip and its accessible description.
     QString port_tooltip();
 
 protected:
@@ -73,11 +74,13 @@ private:
     void on_event(const std::function<void()>& handler);
     void handle_outer_failure(const std::exception_ptr& failure);
     void report(const QString& message);
+    void describe_port();
 
     std::unique_ptr<Widgets> w_;
     std::unique_ptr<PortDirectory> ports_;
     SteadyDayClock clock_;
     QtPump pump_;
+    QtAlarm alarm_;
     CommControl comm_;
     SleepInhibitor inhibitor_;
     std::unique_ptr<Adapters> a_;

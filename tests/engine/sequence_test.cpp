@@ -237,6 +237,44 @@ TEST(WaysOut, AFailureLateInALongRunNamesTheExposureAndItsSeconds) {
     EXPECT_EQ(report, "Com1 is no longer there. Exposure 3 of 5 had run 2 seconds.");
 }
 
+TEST(WaysOut, APortThatCannotBeOpenedAgainNamesTheExposureThatWasNext) {
+    FakeWindow w;
+    w.load();
+    w.pump.each_pass = [&] {
+        if (w.Label5.caption == "      Pause") {
+            w.MSComm1.fail_on = "MSComm1.PortOpen=True";
+        }
+    };
+    std::string report;
+    w.form.run_series([&](const RunTimeError& e) { report = e.what(); });
+    EXPECT_EQ(report, "the port failed: MSComm1.PortOpen=True Exposure 2 of 2 was next.");
+}
+
+// From one second into the first exposure a handler keeps the window's
+// thread for 13 s, as Windows does while the window is dragged. The line is
+// released 50 ms after the exposure's planned end all the same, and the run
+// goes on from where the wait sees the end: a whole pause, a whole exposure.
+TEST(Sequence, AnExposureEndsOnTimeWhileTheThreadIsHeldAndTheNextIsTakenInFull) {
+    FakeWindow w;
+    w.load();
+    w.clock.set(1000.0f);
+    float resumed = 0.0f;
+    w.pump.each_pass = [&] {
+        if (resumed == 0.0f && w.Label2.caption == "Current Exposure Time:  1") {
+            w.clock.advance(13.0);
+            resumed = w.clock.now();
+        }
+    };
+    w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+
+    const auto& edges = w.MSComm1.edges;
+    ASSERT_EQ(edges.size(), 4u);
+    EXPECT_NEAR(edges[1].time - edges[0].time, 4.55, 1e-3);
+    EXPECT_GE(edges[2].time - resumed, 3.5f) << "the pause is not cut short";
+    EXPECT_GE(edges[3].time - edges[2].time, 4.5f) << "nor the next exposure";
+    EXPECT_FALSE(w.MSComm1.open);
+}
+
 TEST(WaysOut, EndWhoseCloseFailsReportsAndStillEndsWithoutReturningToIdle) {
     FakeWindow w;
     w.load();
@@ -251,7 +289,7 @@ TEST(WaysOut, EndWhoseCloseFailsReportsAndStillEndsWithoutReturningToIdle) {
             [](const RunTimeError& e) { FAIL() << "reported as a run error: " << e.what(); });
         FAIL() << "the program did not end";
     } catch (const ProgramEnd& end) {
-        EXPECT_EQ(end.report, "the port failed: MSComm1.PortOpen=False");
+        EXPECT_EQ(end.report, "the port failed: MSComm1.PortOpen=False\n\nNocturo will now close.");
     }
     EXPECT_FALSE(w.app.hidden) << "the window stays up for the report";
     EXPECT_FALSE(w.Command1.enabled) << "the run never got back to idle";

@@ -1,5 +1,6 @@
 #include "fakes/fake_platform.h"
 
+#include <cmath>
 #include <stdexcept>
 
 namespace nocturo::fakes {
@@ -104,12 +105,27 @@ void FakeSerial::set_port_open(bool o) {
     write(std::string("PortOpen=") + truth(o));
     const bool before = line();
     open = o;
+    released = false;
+    release_at.reset();
     track_line(before);
 }
 void FakeSerial::set_dtr_enable(bool enable) {
     write(std::string("DTREnable=") + truth(enable));
     const bool before = line();
     dtr_enable = enable;
+    released = false;
+    release_at.reset();
+    track_line(before);
+}
+void FakeSerial::release_dtr_at(double at) {
+    journal_.push_back("MSComm1.ReleaseDTRAt=" + number(at));
+    release_at = at;
+}
+void FakeSerial::release_now() {
+    journal_.push_back("MSComm1 released DTR");
+    const bool before = line();
+    released = true;
+    release_at.reset();
     track_line(before);
 }
 
@@ -138,11 +154,21 @@ void FakePump::pump_events(double wake_at) {
     } else {
         clock_.advance(step);
     }
+    const float from = clock_.now();
     if (const auto action = actions.find(passes); action != actions.end()) {
         action->second();
     }
     if (each_pass) {
         each_pass();
+    }
+    if (serial_.release_at) {
+        const auto ahead = [from](double t) { return std::fmod(t - from + 86400.0, 86400.0); };
+        if (ahead(*serial_.release_at) <= ahead(clock_.now())) {
+            const float now = clock_.now();
+            clock_.set(static_cast<float>(std::fmod(*serial_.release_at, 86400.0)));
+            serial_.release_now();
+            clock_.set(now);
+        }
     }
 }
 

@@ -100,10 +100,15 @@ public:
     bool port_open() const override;
     void set_port_open(bool open) override;
     void set_dtr_enable(bool enable) override;
+    void release_dtr_at(double at) override;
+    // What the platform does at the armed reading: lowers the line.
+    void release_now();
 
     bool open = false;
     bool dtr_enable = false;
-    bool line() const { return open && dtr_enable; }
+    bool released = false; // lowered by the platform, not by a write
+    std::optional<double> release_at;
+    bool line() const { return open && dtr_enable && !released; }
     struct Edge {
         float time;
         bool asserted;
@@ -134,10 +139,14 @@ private:
 
 // Moves the clock on at every pass: by step, or to the next of times. An
 // action registered for pass n runs inside the pump at that pass, after the
-// clock has moved, as an event handler would.
+// clock has moved, as an event handler would; it may move the clock further,
+// as a handler that holds the window's thread does. A release the serial
+// line has armed for a reading that such a handler went past happens at that
+// reading, inside the pump, as a timer would fire it.
 class FakePump : public EventPump {
 public:
-    FakePump(Journal& journal, FakeClock& clock) : journal_(journal), clock_(clock) {}
+    FakePump(Journal& journal, FakeClock& clock, FakeSerial& serial)
+        : journal_(journal), clock_(clock), serial_(serial) {}
     void pump_events(double wake_at) override;
 
     double step = 0.25;
@@ -151,6 +160,7 @@ public:
 private:
     Journal& journal_;
     FakeClock& clock_;
+    FakeSerial& serial_;
 };
 
 // The whole window on fakes, with its routines.
@@ -166,7 +176,7 @@ struct FakeWindow {
     FakeButton Command1{journal};
     FakeBar Bar1{journal, "Bar1"}, Bar2{journal, "Bar2"};
     FakeSerial MSComm1{journal, clock};
-    FakePump pump{journal, clock};
+    FakePump pump{journal, clock, MSComm1};
     FakeApp app{journal};
     Controls controls;
     Form1Routines form{controls};

@@ -6,22 +6,42 @@
 
 namespace nocturo::fakes {
 
-// Rows reach the devices given, and nothing else. Counts every look-up.
+// Rows reach the devices given, and nothing else; a device without an
+// identity is known by its name.
 class FixedPortDirectory : public PortDirectory {
 public:
     explicit FixedPortDirectory(std::map<int, PortInfo> ports) : ports_(std::move(ports)) {}
     std::optional<PortInfo> port_for_row(int row) override {
-        ++lookups;
         const auto it = ports_.find(row);
         if (it == ports_.end()) {
             return std::nullopt;
         }
-        return it->second;
+        return known(it->second);
     }
-    int lookups = 0;
+    std::optional<PortInfo> port_with_identity(const std::string& identity) override {
+        for (const auto& [row, port] : ports_) {
+            if (known(port).identity == identity) {
+                return known(port);
+            }
+        }
+        return std::nullopt;
+    }
 
 private:
+    static PortInfo known(PortInfo port) {
+        if (port.identity.empty()) {
+            port.identity = port.device;
+        }
+        return port;
+    }
     std::map<int, PortInfo> ports_;
+};
+
+// An alarm that never goes off: the waits release the line on time.
+class NoAlarm : public Alarm {
+public:
+    void set(double, std::function<void()>) override {}
+    void cancel() override {}
 };
 
 } // namespace nocturo::fakes

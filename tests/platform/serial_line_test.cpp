@@ -223,7 +223,8 @@ TEST(SerialLine, APulledAdapterIsSeenByTheCheckAndNamedAsSuch) {
 
 TEST(CommControl, ARowThatReachesNoPortIsReportedByItsName) {
     fakes::FixedPortDirectory ports({});
-    CommControl comm(ports);
+    fakes::NoAlarm alarm;
+    CommControl comm(ports, alarm);
     comm.set_comm_port(5);
     comm.set_settings("9600,N,8,1");
     try {
@@ -240,7 +241,8 @@ TEST(CommControl, DrivesDtrOnlyWhileOpenAndReleasesItOnClose) {
     ModemLog log;
     Pty pty;
     fakes::FixedPortDirectory ports({{2, {pty.slave(), ""}}});
-    CommControl comm(ports);
+    fakes::NoAlarm alarm;
+    CommControl comm(ports, alarm);
     comm.set_comm_port(2);
     comm.set_settings("9600,N,8,1");
     comm.set_port_open(true);

@@ -204,7 +204,10 @@ TEST_P(InhibitorDuringARun, IsAskedForOnceAndLetGoWhenTheRunEnds) {
     Form1::Options options;
     options.ports = std::make_unique<fakes::FixedPortDirectory>(std::map<int, PortInfo>{
         {1, {abandoned ? std::string("/tmp/nocturo-no-such-port") : pty.slave(), ""}}});
-    options.report = [](QWidget*, const QString&) {};
+    bool held_at_report = false;
+    options.report = [&bus, &held_at_report](QWidget*, const QString&) {
+        held_at_report = !bus.none_held();
+    };
     Form1 form(std::move(options));
     form.show();
     // The shortest run: a second's delay (over after half a second) and one
@@ -222,6 +225,7 @@ TEST_P(InhibitorDuringARun, IsAskedForOnceAndLetGoWhenTheRunEnds) {
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
 
     EXPECT_EQ(during, std::vector<QStringList>{kHeld});
+    EXPECT_FALSE(held_at_report) << "a message that waits lets the computer sleep";
     EXPECT_EQ(form.ended(), GetParam().end == RunEnd::End);
     EXPECT_TRUE(bus.none_held());
     EXPECT_EQ(bus.inhibit_calls(), 1);

@@ -5,6 +5,7 @@
 #include "platform/pty.h"
 #include "window/form1.h"
 
+#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -91,6 +92,40 @@ TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
     EXPECT_TRUE(w.reports.isEmpty());
 }
 
+// From one second into the first exposure a handler keeps the window's
+// thread in an event loop of its own until three seconds past the
+// exposure's end, as Windows does while the window is dragged or its menu
+// is open.
+TEST(WholeRun, TheShutterClosesOnTimeWhileTheThreadIsHeldAndTheNextExposureIsTakenInFull) {
+    ModemLog log;
+    Pty pty;
+    RunWindow w(pty.slave());
+    std::int64_t let_go = 0;
+    QTimer::singleShot(3500, w.form.get(), [&let_go] {
+        QEventLoop held;
+        QTimer::singleShot(6000, &held, &QEventLoop::quit);
+        held.exec();
+        let_go = monotonic_ns();
+    });
+    QTest::mouseClick(w.start(), Qt::LeftButton);
+
+    const std::vector<ModemEvent> edges = lines_only(log.events(pty.slave()));
+    ASSERT_EQ(edges.size(), 4u);
+    const auto seconds = [](std::int64_t from, std::int64_t to) {
+        return static_cast<double>(to - from) / 1e9;
+    };
+    const double held_span = seconds(edges[0].ns, edges[1].ns);
+    std::printf("DTR released %.1f ms after the exposure's planned end\n",
+                (held_span - 4.5) * 1000.0);
+    EXPECT_GE(held_span, 4.549);
+    EXPECT_LT(held_span, 4.7);
+    // Within a step of the single-precision clock (under 8 ms all day).
+    EXPECT_GE(seconds(let_go, edges[2].ns), 3.49) << "the pause is not cut short";
+    EXPECT_GE(seconds(edges[2].ns, edges[3].ns), 4.49) << "nor the next exposure";
+    w.expect_idle();
+    EXPECT_TRUE(w.reports.isEmpty());
+}
+
 TEST(WholeRun, APortThatCannotBeOpenedIsReportedAndTheWindowReturnsToIdle) {
     RunWindow w("/tmp/nocturo-no-such-port");
     QTest::mouseClick(w.start(), Qt::LeftButton);
@@ -164,6 +199,8 @@ TEST(WholeRun, EndOnAPortThatCannotBeReleasedReportsItAndStillEnds) {
     EXPECT_TRUE(w.reports.front().contains(
         QStringLiteral("Com1 (%1)").arg(QString::fromStdString(pty.slave()))))
         << w.reports.front().toStdString();
+    EXPECT_TRUE(w.reports.front().endsWith(QStringLiteral("\n\nNocturo will now close.")))
+        << "nothing is left to try again: " << w.reports.front().toStdString();
     EXPECT_EQ(w.text("Label5"), QStringLiteral(" Taking Photo")) << "never back to idle";
     EXPECT_FALSE(w.start()->isEnabled());
 }
@@ -178,6 +215,7 @@ TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
     EXPECT_TRUE(log.events(pty.slave()).empty());
 }
 
+// Started under nohup: a hang-up leaves the exposure alone, SIGTERM does not.
 TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ModemLog log;
     Pty pty;
@@ -185,7 +223,11 @@ TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     std::vector<char*> argv = {const_cast<char*>(program.c_str()),
                                const_cast<char*>(pty.slave().c_str()), nullptr};
     pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    const auto hangup = std::signal(SIGHUP, SIG_IGN); // inherited as nohup passes it on
+    const int spawned =
+        posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    std::signal(SIGHUP, hangup);
+    ASSERT_EQ(spawned, 0);
 
     bool asserted = false;
     for (int i = 0; i < 300 && !asserted; ++i) {
@@ -195,8 +237,12 @@ TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
         }
     }
     ASSERT_TRUE(asserted) << "the exposure never began";
-    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    ASSERT_EQ(::kill(child, SIGHUP), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended by SIGHUP under nohup";
+    EXPECT_EQ(lines_only(log.events(pty.slave())).size(), 1u) << "DTR is still held";
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 

@@ -39,6 +39,12 @@ void install_shutdown_handlers() {
     action.sa_handler = on_shutdown_signal;
     sigemptyset(&action.sa_mask);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the program was started with ignored stays ignored:
+        // under nohup a closed terminal must not end a night's series.
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal_number, &action, nullptr);
     }
 }

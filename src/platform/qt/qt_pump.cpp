@@ -112,4 +112,16 @@ void QtPump::hold(std::exception_ptr failure) {
     }
 }
 
+QtAlarm::QtAlarm(SteadyDayClock& clock) : clock_(clock) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { action_(); });
+}
+
+void QtAlarm::set(double at, std::function<void()> action) {
+    action_ = std::move(action);
+    const double ms = std::ceil(seconds_until(at, clock_.now()) * 1000.0);
+    timer_.start(static_cast<int>(std::max(0.0, ms)));
+}
+
 } // namespace nocturo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/controls.h"
+#include "platform/os/comm_control.h"
 #include "platform/os/steady_clock.h"
 
 #include <QTimer>
@@ -52,6 +53,23 @@ private:
     std::exception_ptr pending_;
     std::function<void()> watch_;
     QTimer wake_;
+};
+
+// An alarm on a precise Qt timer. Qt delivers its timers inside the
+// system's own modal loops as well (on Windows while a window is dragged or
+// its menu is open), where no wait of the program's gets to run, and inside
+// any other handler that keeps the window's thread.
+class QtAlarm : public Alarm {
+public:
+    explicit QtAlarm(SteadyDayClock& clock);
+
+    void set(double at, std::function<void()> action) override;
+    void cancel() override { timer_.stop(); }
+
+private:
+    SteadyDayClock& clock_;
+    QTimer timer_;
+    std::function<void()> action_;
 };
 
 } // namespace nocturo

@@ -5,10 +5,15 @@
 #include <fstream>
 #include <tuple>
 
+#if defined(_WIN32)
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+#include <windows.h>
+#else
+#include <QFileSystemWatcher>
+#endif
 #if defined(__APPLE__)
 #include <QSerialPortInfo>
-#elif defined(_WIN32)
-#include <windows.h>
 #endif
 
 namespace nocturo {
@@ -50,19 +55,42 @@ std::string first_line(const fs::path& file) {
     return line;
 }
 
-// The product name of the USB device a tty hangs off, a few levels up.
-std::string usb_product(const fs::path& device_link) {
+// A port as the user may recognise it, and what makes it this one device.
+// A USB adapter is known by the folder of its USB device a few levels up:
+// its ids, its serial number where it has one, and the USB port and
+// interface it sits on, which are in the name of the folder below (1-1.2:1.0).
+// Two adapters alike in every id still sit on different ports. Any other
+// port is known by its name and device number.
+PortInfo describe(const fs::path& entry, const fs::path& dev) {
+    PortInfo port{(dev / entry.filename()).string(), {}, {}, {}};
     std::error_code ec;
-    fs::path dir = fs::canonical(device_link, ec);
-    if (ec) {
-        return {};
-    }
-    for (int level = 0; level < 4 && !dir.empty(); ++level, dir = dir.parent_path()) {
-        if (fs::exists(dir / "product", ec)) {
-            return first_line(dir / "product");
+    fs::path dir = fs::canonical(entry / "device", ec);
+    fs::path below;
+    for (int level = 0; !ec && level < 4 && !dir.empty(); ++level) {
+        if (fs::exists(dir / "idVendor", ec)) {
+            const std::string serial = first_line(dir / "serial");
+            port.description = first_line(dir / "product");
+            if (!serial.empty()) {
+                port.description += (port.description.empty() ? "serial " : ", serial ") + serial;
+            }
+            port.identity = "usb " + first_line(dir / "idVendor") + ":" +
+                            first_line(dir / "idProduct") + " serial " + serial + " at " +
+                            below.filename().string();
+            return port;
         }
+        below = dir;
+        dir = dir.parent_path();
     }
-    return {};
+    port.identity = entry.filename().string() + " " + first_line(entry / "dev");
+    return port;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
 }
 
 // Sorts device paths into row order.
@@ -88,11 +116,14 @@ std::vector<std::string> present_com_ports() {
         wchar_t value[64] = {};
         DWORD value_size = sizeof value - sizeof(wchar_t);
         DWORD type = 0;
-        if (RegEnumValueW(key, i, name, &name_length, nullptr, &type,
-                          reinterpret_cast<BYTE*>(value), &value_size) != ERROR_SUCCESS) {
+        const LONG read = RegEnumValueW(key, i, name, &name_length, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(value), &value_size);
+        if (read == ERROR_NO_MORE_ITEMS) {
             break;
         }
-        if (type == REG_SZ) {
+        // A value too long for a port name, or one that cannot be read, is
+        // not a port; the ones after it still are.
+        if (read == ERROR_SUCCESS && type == REG_SZ) {
             const std::wstring port(value);
             ports.emplace_back(port.begin(), port.end());
         }
@@ -129,7 +160,7 @@ std::vector<PortInfo> SystemPortDirectory::ports() const {
         if (fs::exists(entry / "type", ec) && first_line(entry / "type") == "0") {
             continue;
         }
-        found.push_back({(dev_ / entry.filename()).string(), usb_product(entry / "device")});
+        found.push_back(describe(entry, dev_));
     }
 #endif
     sort_ports(found);
@@ -143,20 +174,7 @@ std::optional<PortInfo> SystemPortDirectory::port_for_row(int row) {
     if (row < 1) {
         return std::nullopt;
     }
-    const std::string name = "COM" + std::to_string(row);
-    const std::vector<std::string> present = present_com_ports();
-    std::string description;
-    if (std::find(present.begin(), present.end(), name) != present.end()) {
-        description = "present now";
-    } else if (present.empty()) {
-        description = "no COM port is present now";
-    } else {
-        description = "not present now; present now:";
-        for (const std::string& port : present) {
-            description += (port == present.front() ? " " : ", ") + port;
-        }
-    }
-    return PortInfo{"\\\\.\\" + name, description};
+    return com_port(row, present_com_ports());
 #else
     const std::vector<PortInfo> all = ports();
     if (row < 1 || static_cast<std::size_t>(row) > all.size()) {
@@ -165,5 +183,83 @@ std::optional<PortInfo> SystemPortDirectory::port_for_row(int row) {
     return all[static_cast<std::size_t>(row) - 1];
 #endif
 }
+
+std::optional<PortInfo> SystemPortDirectory::port_with_identity(const std::string& identity) {
+#ifdef _WIN32
+    // COMk is a fixed name: it cannot slide to another device.
+    return port_for_row(std::atoi(identity.c_str() + std::min<std::size_t>(3, identity.size())));
+#else
+    for (PortInfo& port : ports()) {
+        if (port.identity == identity) {
+            return std::move(port);
+        }
+    }
+    return std::nullopt;
+#endif
+}
+
+PortInfo com_port(int row, const std::vector<std::string>& present) {
+    const std::string name = "COM" + std::to_string(row);
+    PortInfo port{"\\\\.\\" + name, {}, name, {}};
+    if (std::find(present.begin(), present.end(), name) != present.end()) {
+        port.description = "present now";
+        return port;
+    }
+    if (present.empty()) {
+        port.description = "no COM port is present now";
+        return port;
+    }
+    port.description = "not present now; present now: " + joined(present);
+    std::vector<std::string> beyond;
+    for (const std::string& other : present) {
+        if (sort_key(other).number > 16) {
+            beyond.push_back(other);
+        }
+    }
+    if (!beyond.empty()) {
+        port.advice = joined(beyond) + (beyond.size() == 1 ? " has a number" : " have numbers") +
+                      " above 16, which no row reaches: give the adapter a number from 1 to 16 in "
+                      "Device Manager (the port's Properties, Port Settings, Advanced, COM Port "
+                      "Number), then pick that row and press START again.";
+    }
+    return port;
+}
+
+#ifdef _WIN32
+
+struct PortWatch::Impl : QAbstractNativeEventFilter {
+    explicit Impl(std::function<void()> on_change) : changed(std::move(on_change)) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~Impl() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type == "windows_generic_MSG" &&
+            static_cast<const MSG*>(message)->message == WM_DEVICECHANGE) {
+            changed();
+        }
+        return false;
+    }
+    std::function<void()> changed;
+};
+
+PortWatch::PortWatch(QObject* parent, std::function<void()> changed)
+    : QObject(parent), impl_(std::make_unique<Impl>(std::move(changed))) {}
+
+#else
+
+struct PortWatch::Impl {
+    QFileSystemWatcher dev;
+};
+
+PortWatch::PortWatch(QObject* parent, std::function<void()> changed)
+    : QObject(parent), impl_(std::make_unique<Impl>()) {
+    impl_->dev.addPath(QStringLiteral("/dev"));
+    connect(&impl_->dev, &QFileSystemWatcher::directoryChanged, this,
+            [changed = std::move(changed)] { changed(); });
+}
+
+#endif
+
+PortWatch::~PortWatch() = default;
 
 } // namespace nocturo
