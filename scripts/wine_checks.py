@@ -233,6 +233,8 @@ def check_program(exe, recorder, display, screenshot):
             print("      %s differs in %s pixels" % (box, diff.stderr.strip()))
     check(same, "the window is back to idle: START enabled and the phase reads Idle")
 
+    check_held_window(port, display, window, menu)
+
     # Closing the window during an exposure.
     display.click(window, START[0], START[1] + menu)
     wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 5, 10)
@@ -256,6 +258,69 @@ def check_program(exe, recorder, display, screenshot):
     if wine_run.poll() is None:
         wine_run.kill()
     check(port.events() == [], "and touches no port")
+    port.close()
+
+
+def dtr_edges(port, after=0.0):
+    return [e for e in port.edges() if e[1].startswith("DTR") and e[0] > after]
+
+
+def check_held_window(port, display, window, menu):
+    """The window's system menu open from one second into an exposure until
+    ten seconds past its planned end: Windows runs a modal loop meanwhile,
+    and the shutter must close on time all the same."""
+    started = now()
+    display.click(window, START[0], START[1] + menu)
+    if not check(wait_for(lambda: len(dtr_edges(port, started)) >= 1, 10), "a held run begins"):
+        return
+    opened = dtr_edges(port, started)[0][0]
+    planned_end = opened + 4.5
+    time.sleep(max(0.0, opened + 1.0 - now()))
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False)
+    subprocess.run(["xdotool", "key", "alt+space"], check=True)
+    time.sleep(max(0.0, planned_end + 10.0 - now()))
+    closed = now()
+    subprocess.run(["xdotool", "key", "Escape"], check=True)
+    wait_for(lambda: len(dtr_edges(port, started)) >= 4, 20)
+    dtr = dtr_edges(port, started)
+    if not check([w for _, w in dtr] == ["DTR 1", "DTR 0", "DTR 1", "DTR 0"],
+                 "with the system menu open: two DTR spans (%s)" % [w for _, w in dtr]):
+        return
+    late = dtr[1][0] - planned_end
+    check(0.0 <= late <= 0.1, "the shutter closes %.1f ms after the exposure's planned end, "
+          "with the window's menu open" % (late * 1000))
+    check(dtr[2][0] - closed >= 3.45,
+          "the menu held the window (the pause began when it closed, %.2f s before the next "
+          "exposure)" % (dtr[2][0] - closed))
+    span = dtr[3][0] - dtr[2][0]
+    check(abs(span - 4.5) <= 0.010, "the next exposure is taken in full: %.4f s" % span)
+
+
+def check_session_end(exe, recorder, display):
+    """A logoff during an exposure: the line drops and the program ends
+    cleanly, with no message."""
+    port = Port(recorder)
+    run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = display.window()
+    if not check(window is not None, "nocturo.exe shows its window for a logoff"):
+        run.kill()
+        port.close()
+        return
+    time.sleep(1.0)
+    menu = display.geometry(window)[1] - CLIENT[1]
+    display.click(window, START[0], START[1] + menu)
+    wait_for(lambda: len(dtr_edges(port)) >= 1, 10)
+    time.sleep(1.0)
+    ended = now()
+    wine(["wineboot", "--end-session"], env=port.env)
+    released = wait_for(lambda: dtr_edges(port)[-1][1] == "DTR 0", 5)
+    late = dtr_edges(port)[-1][0] - ended
+    check(released, "a logoff during an exposure releases DTR (%.2f s after it)" % late)
+    gone = wait_for(lambda: run.poll() is not None, 10)
+    if not gone:
+        run.kill()
+    check(gone and run.returncode == 0, "and the program ends with status %s" % run.returncode)
+    check([w for _, w in port.events()].count("close") == 1, "closing the port once")
     port.close()
 
 
@@ -301,6 +366,7 @@ def main():
         try:
             if options.program:
                 check_program(options.program, recorder, display, options.screenshot)
+                check_session_end(options.program, recorder, display)
             if options.installer:
                 check_installer(options.installer, display)
         finally:

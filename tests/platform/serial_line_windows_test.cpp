@@ -2,11 +2,12 @@
 // pseudo-terminal whose modem lines are recorded on the other side; COM9
 // reaches no device. The order of the line changes is read from that record.
 
-#include "platform/os/serial_line.h"
+#include "platform/os/serial_windows.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -34,6 +35,64 @@ TEST(WindowsSerialLine, RaisesDtrAfterOpeningAndReleasesItBeforeClosing) {
     line.set_dtr(false);
     line.close();
     EXPECT_FALSE(line.is_open());
+}
+
+// At a logoff the lines drop at once, and the port is still closed once,
+// cleanly, on the way out.
+TEST(WindowsSerialLine, TheSessionEndLowersTheLinesAndLeavesTheCloseToTheLine) {
+    SerialLine line;
+    line.open(1, kCom1);
+    line.set_dtr(true);
+    lower_serial_lines();
+    EXPECT_TRUE(line.is_open());
+    EXPECT_NO_THROW(line.close());
+}
+
+struct UseError {
+    DWORD error;
+    bool lost; // the check ends the run
+};
+
+class ErrorsInUse : public testing::TestWithParam<UseError> {};
+
+TEST_P(ErrorsInUse, OnlyADeviceThatWentAwayEndsTheRun) {
+    EXPECT_EQ(reason_for_use(GetParam().error) == SerialError::Reason::Lost, GetParam().lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, ErrorsInUse,
+    testing::Values(UseError{ERROR_DEVICE_REMOVED, true}, UseError{ERROR_BAD_COMMAND, true},
+                    UseError{ERROR_ACCESS_DENIED, true}, UseError{ERROR_DEVICE_NOT_CONNECTED, true},
+                    UseError{ERROR_INVALID_FUNCTION, false}, UseError{ERROR_NOT_SUPPORTED, false},
+                    UseError{ERROR_INVALID_PARAMETER, false}));
+
+TEST(WindowsSerialLine, NoSettingOfTheProgramBeforeIsKept) {
+    DCB dcb;
+    std::memset(&dcb, 0xff, sizeof dcb); // every flag set, as another program may leave them
+    apply_line_settings(dcb);
+    const struct {
+        const char* name;
+        DWORD got;
+        DWORD want;
+    } fields[] = {{"BaudRate", dcb.BaudRate, CBR_9600},
+                  {"ByteSize", dcb.ByteSize, 8},
+                  {"Parity", dcb.Parity, NOPARITY},
+                  {"StopBits", dcb.StopBits, ONESTOPBIT},
+                  {"fBinary", dcb.fBinary, TRUE},
+                  {"fParity", dcb.fParity, FALSE},
+                  {"fOutxCtsFlow", dcb.fOutxCtsFlow, FALSE},
+                  {"fOutxDsrFlow", dcb.fOutxDsrFlow, FALSE},
+                  {"fDtrControl", dcb.fDtrControl, DTR_CONTROL_DISABLE},
+                  {"fDsrSensitivity", dcb.fDsrSensitivity, FALSE},
+                  {"fOutX", dcb.fOutX, FALSE},
+                  {"fInX", dcb.fInX, FALSE},
+                  {"fErrorChar", dcb.fErrorChar, FALSE},
+                  {"fNull", dcb.fNull, FALSE},
+                  {"fRtsControl", dcb.fRtsControl, RTS_CONTROL_DISABLE},
+                  {"fAbortOnError", dcb.fAbortOnError, FALSE}};
+    for (const auto& field : fields) {
+        EXPECT_EQ(field.got, field.want) << field.name;
+    }
 }
 
 TEST(WindowsSerialLine, APortThatDoesNotExistIsNamedAsSuch) {

@@ -80,4 +80,10 @@ private:
 // port, if any, and closes it. Uses only async-signal-safe calls.
 void release_serial_line_from_signal() noexcept;
 
+#ifdef _WIN32
+// For the end of a Windows session, on the window's thread: releases DTR and
+// RTS of the open port, if any, and leaves closing it to its SerialLine.
+void lower_serial_lines() noexcept;
+#endif
+
 } // namespace nocturo

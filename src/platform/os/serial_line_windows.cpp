@@ -1,4 +1,4 @@
-#include "platform/os/serial_line.h"
+#include "platform/os/serial_windows.h"
 
 #include <atomic>
 #include <utility>
@@ -36,25 +36,6 @@ SerialError::Reason reason_for_open(DWORD error) {
     }
 }
 
-SerialError::Reason reason_for_use(DWORD error) {
-    switch (error) {
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED:
-        return SerialError::Reason::LinesRefused;
-    // What USB-serial drivers answer on a handle whose device was pulled out.
-    case ERROR_NOT_READY:
-    case ERROR_BAD_COMMAND:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_OPERATION_ABORTED:
-    case ERROR_GEN_FAILURE:
-        return SerialError::Reason::Lost;
-    default:
-        return SerialError::Reason::Other;
-    }
-}
-
 // Serial drivers let one handle at a time have a port, whatever the share
 // mode says, but not every system that runs Windows programs keeps to that.
 // A named mutex per port keeps a second Nocturo off it in any case.
@@ -74,6 +55,46 @@ HANDLE claim_port(int row, const std::string& device) {
 }
 
 } // namespace
+
+SerialError::Reason reason_for_use(DWORD error) {
+    switch (error) {
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+        return SerialError::Reason::LinesRefused;
+    // What USB-serial drivers answer on a handle whose device was pulled out.
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+        return SerialError::Reason::Lost;
+    default:
+        return SerialError::Reason::Other;
+    }
+}
+
+void apply_line_settings(DCB& dcb) {
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // Both lines under our control only, and both released to begin with.
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+}
 
 void SerialLine::open(int row, const std::string& device) {
     if (handle_ != nullptr) {
@@ -101,20 +122,7 @@ void SerialLine::open(int row, const std::string& device) {
     if (!GetCommState(handle, &dcb)) {
         fail(reason_for_use);
     }
-    dcb.BaudRate = CBR_9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    // Both lines under our control only, and both released to begin with.
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    apply_line_settings(dcb);
     if (!SetCommState(handle, &dcb)) {
         fail(reason_for_use);
     }
@@ -154,12 +162,15 @@ void SerialLine::check() const {
     if (handle_ == nullptr) {
         return;
     }
-    // Fails once the device behind the handle has gone.
+    // Fails once the device behind the handle has gone. Some drivers fail
+    // it for other reasons too; those are no loss.
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(static_cast<HANDLE>(handle_), &errors, &status)) {
         const DWORD error = GetLastError();
-        throw SerialError(SerialError::Reason::Lost, row_, device_, system_text(error));
+        if (reason_for_use(error) == SerialError::Reason::Lost) {
+            throw SerialError(SerialError::Reason::Lost, row_, device_, system_text(error));
+        }
     }
 }
 
@@ -198,6 +209,14 @@ void release_serial_line_from_signal() noexcept {
         EscapeCommFunction(handle, CLRDTR);
         EscapeCommFunction(handle, CLRRTS);
         CloseHandle(handle);
+    }
+}
+
+void lower_serial_lines() noexcept {
+    HANDLE handle = g_open_handle.load();
+    if (handle != INVALID_HANDLE_VALUE) {
+        EscapeCommFunction(handle, CLRDTR);
+        EscapeCommFunction(handle, CLRRTS);
     }
 }
 

@@ -18,8 +18,11 @@ class EndSessionFilter : public QAbstractNativeEventFilter {
 public:
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         const auto* msg = static_cast<const MSG*>(message);
+        // Windows may end the process at any moment after this message;
+        // Qt goes on to quit, and the port is closed on the way out as End
+        // closes it.
         if (type == "windows_generic_MSG" && msg->message == WM_ENDSESSION && msg->wParam) {
-            release_serial_line_from_signal();
+            lower_serial_lines();
         }
         return false;
     }
