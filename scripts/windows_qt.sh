@@ -16,15 +16,21 @@ fi
 [ "${1:-}" = --check ] && exit 1
 
 # The source comes from the machine's own Debian suites; add their source
-# entries when there are none.
+# entries when there are none, saying so, through sudo when not root.
 if ! grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-            >/etc/apt/sources.list.d/nocturo-deb-src.sources
+        entries=/etc/apt/sources.list.d/nocturo-deb-src.sources
+        sources=$(sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources)
     else
-        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/nocturo-deb-src.list
+        entries=/etc/apt/sources.list.d/nocturo-deb-src.list
+        sources=$(sed -n 's/^deb /deb-src /p' /etc/apt/sources.list)
     fi
-    apt-get update -qq >&2
+    echo "Adding the source entries of this machine's Debian suites, for qt6-base's source," \
+        "as $entries" >&2
+    "${as_root[@]}" tee "$entries" <<<"$sources" >/dev/null
+    "${as_root[@]}" apt-get update -qq >&2
 fi
 
 work=$cache/qt-$qt_version-work

@@ -8,7 +8,7 @@
 # /dev/ttyACM* node that exists, and its server opens the device itself. On
 # many machines /dev/ttyS0 is the system console. So the command runs in a
 # private mount namespace whose /dev holds only what Wine and the checks need
-# (null, zero, random, urandom, tty, ptmx, pts, shm): no serial node is there
+# (null, zero, random, urandom, tty, its own ptmx and pts, shm): no serial node is there
 # to be found, opened or linked. A Wine prefix is made inside the namespace
 # with its COM links removed; the command points COM1 at its own
 # pseudo-terminal and nothing else; the Wine server is stopped before the
@@ -31,7 +31,9 @@ for node in null zero full random urandom tty; do
     mount --bind "$host_dev/$node" "/dev/$node"
 done
 mkdir /dev/pts /dev/shm
-mount --rbind "$host_dev/pts" /dev/pts
+# Pseudo-terminals of the sandbox's own. The host's ptmx may be closed to a
+# user namespace (mode 000), a fresh instance is not.
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 nocturo-pts /dev/pts
 ln -s pts/ptmx /dev/ptmx
 mount -t tmpfs -o mode=1777 nocturo-shm /dev/shm
 ln -s /proc/self/fd /dev/fd
