@@ -236,8 +236,9 @@ def check_program(exe, recorder, display, screenshot):
     check_held_window(port, display, window, menu)
 
     # Closing the window during an exposure.
+    clicked = now()
     display.click(window, START[0], START[1] + menu)
-    wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 5, 10)
+    wait_for(lambda: len(dtr_edges(port, clicked)) >= 1, 10)
     time.sleep(1.0)
     closed = now()
     wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
@@ -297,8 +298,8 @@ def check_held_window(port, display, window, menu):
 
 
 def check_session_end(exe, recorder, display):
-    """A logoff during an exposure: the line drops and the program ends
-    cleanly, with no message."""
+    """A logoff during an exposure: the line drops at once. (Wine's session
+    end then kills every program, so how the program ends is not seen here.)"""
     port = Port(recorder)
     run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     window = display.window()
@@ -315,12 +316,9 @@ def check_session_end(exe, recorder, display):
     wine(["wineboot", "--end-session"], env=port.env)
     released = wait_for(lambda: dtr_edges(port)[-1][1] == "DTR 0", 5)
     late = dtr_edges(port)[-1][0] - ended
-    check(released, "a logoff during an exposure releases DTR (%.2f s after it)" % late)
-    gone = wait_for(lambda: run.poll() is not None, 10)
-    if not gone:
+    check(released and late <= 1.0, "a logoff during an exposure releases DTR (%.2f s after it)" % late)
+    if not wait_for(lambda: run.poll() is not None, 10):
         run.kill()
-    check(gone and run.returncode == 0, "and the program ends with status %s" % run.returncode)
-    check([w for _, w in port.events()].count("close") == 1, "closing the port once")
     port.close()
 
 
