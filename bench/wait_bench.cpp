@@ -56,6 +56,7 @@ public:
     bool port_open() const override { return false; }
     void set_port_open(bool) override {}
     void set_dtr_enable(bool) override {}
+    void release_dtr_at(double) override {}
 };
 
 class NoApp : public Application {

@@ -155,15 +155,12 @@ TEST_P(RowKeepsItsDevice, ThroughoutARun) {
     };
     EXPECT_EQ(opens(camera), GetParam().next == Opened::Camera ? 2 : 1);
     EXPECT_EQ(opens(focuser), GetParam().next == Opened::Focuser ? 1 : 0);
-    if (GetParam().next == Opened::Nothing) {
-        EXPECT_EQ(error, "Com1 (" + (root / "dev/ttyUSB0").string() +
-                             ") is no longer there: the adapter was unplugged or the device went "
-                             "away (FT232R USB UART, serial A1).\n\nPlug the adapter back in, "
-                             "hover over the Com port list to see which row reaches it now, then "
-                             "press START again.");
-    } else {
-        EXPECT_EQ(error, "");
-    }
+    // The message names the row and the device it was.
+    EXPECT_EQ(error.rfind("Com1 (" + (root / "dev/ttyUSB0").string() +
+                              ") is no longer there: the adapter was unplugged",
+                          0),
+              GetParam().next == Opened::Nothing ? 0 : std::string::npos)
+        << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,17 +174,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Windows keeps every adapter's number; one above 16 is reached by no row.
 TEST(ComPorts, APortAboveSixteenIsPointedOutWhenTheRowsOwnIsAbsent) {
-    EXPECT_EQ(com_port(3, {"COM1", "COM3"}).description, "present now");
     EXPECT_EQ(com_port(3, {"COM3", "COM17"}).advice, "");
-    const PortInfo absent = com_port(3, {"COM1", "COM17"});
-    EXPECT_EQ(absent.device, R"(\\.\COM3)");
-    EXPECT_EQ(absent.description, "not present now; present now: COM1, COM17");
-    EXPECT_EQ(absent.advice.rfind("COM17 has a number above 16, which no row reaches: give the "
-                                  "adapter a number from 1 to 16 in Device Manager",
-                                  0),
+    const std::string advice = com_port(3, {"COM1", "COM17"}).advice;
+    EXPECT_EQ(advice.rfind("COM17 has a number above 16, which no row reaches: give the adapter a "
+                           "number from 1 to 16 in Device Manager",
+                           0),
               0u)
-        << absent.advice;
-    EXPECT_EQ(com_port(2, {}).advice, "");
+        << advice;
 }
 
 } // namespace
