@@ -3,10 +3,14 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace nocturo::testing_support {
 
@@ -74,6 +78,56 @@ std::int64_t monotonic_ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+namespace {
+
+pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> command;
+    std::istringstream emulator(NOCTURO_EMULATOR);
+    for (std::string word; emulator >> word;) {
+        command.push_back(word);
+    }
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : command) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+} // namespace
+
+int start_program(const std::vector<std::string>& args) {
+    return spawn(args, nullptr);
+}
+
+std::string run_program(const std::vector<std::string>& args) {
+    int out[2];
+    if (::pipe(out) != 0) {
+        return "failed";
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const pid_t pid = spawn(args, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string got;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return "failed";
+    }
+    return got;
 }
 
 } // namespace nocturo::testing_support

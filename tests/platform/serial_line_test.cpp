@@ -8,11 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <functional>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace nocturo {
@@ -120,54 +119,20 @@ TEST(SerialLine, ADeviceThatRefusesItsLinesIsReportedAndLeftClosed) {
     EXPECT_EQ(whats(log.events(pty.slave())), (std::vector<std::string>{"open", "close"}));
 }
 
-// Runs attempt in a process of another, unprivileged user (root would be
-// let in anyway) and returns what it returned.
-std::string as_another_user(const std::function<std::string()>& attempt) {
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) {
-        return "no pipe";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(2);
-        }
-        const std::string out = attempt();
-        (void)!::write(pipe_fds[1], out.data(), out.size());
-        ::_exit(0);
-    }
-    ::close(pipe_fds[1]);
-    std::string got;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
-        got.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(pipe_fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? got : "child failed";
+// The program of another user, beside this one.
+std::string other_user() {
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "other_user").string();
 }
 
-// "<reason>|<message>" of opening the device with the serial line, or
-// "-1|opened".
+// "<reason>|<message>" of opening the device with the serial line in a
+// program of another user, or "-1|opened".
 std::string open_as_another_user(const std::string& device) {
-    return as_another_user([&device] {
-        try {
-            SerialLine line;
-            line.open(5, device);
-        } catch (const SerialError& e) {
-            return std::to_string(static_cast<int>(e.reason())) + "|" + e.what();
-        }
-        return std::string("-1|opened");
-    });
+    return testing_support::run_program({other_user(), "serial", device});
 }
 
 // errno of a plain open, as a program that takes no lock makes it; 0 if it opened.
 std::string plain_open_as_another_user(const std::string& device) {
-    return as_another_user([&device] {
-        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        return std::to_string(fd >= 0 ? 0 : errno);
-    });
+    return testing_support::run_program({other_user(), "plain", device});
 }
 
 std::string reason_text(SerialError::Reason reason) {

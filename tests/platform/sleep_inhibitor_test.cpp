@@ -241,7 +241,7 @@ TEST_F(WithLogind, TheInhibitorIsLetGoWhenTheProgramIsKilledInTheMiddleOfAnExpos
     PrivateBus& bus = *logind_;
     ModemLog log;
     Pty pty;
-    const pid_t child = spawn({NOCTURO_ON_PTY, pty.slave()});
+    const pid_t child = testing_support::start_program({NOCTURO_ON_PTY, pty.slave()});
     ASSERT_GT(child, 0);
     bool exposing = false;
     for (int i = 0; i < 300 && !exposing; ++i) {

@@ -16,11 +16,8 @@
 
 #include <csignal>
 #include <cstdio>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace nocturo {
 namespace {
@@ -79,12 +76,14 @@ TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
     const std::vector<ModemEvent> edges = lines_only(log.events(pty.slave()));
     ASSERT_EQ(edges.size(), 4u);
     // Start delay 3 s: ends at 2.5 s; exposure 5 s: held 4.5 s; pause 3 s:
-    // ends at 3.5 s; exposure again.
-    const double marks[] = {2.5, 7.0, 10.5, 15.0};
+    // ends at 3.5 s; exposure again. Each edge is timed from the one before,
+    // the first from the click, which an emulator may take a while to see.
+    const double spans[] = {2.5, 4.5, 3.5, 4.5};
     for (std::size_t i = 0; i < edges.size(); ++i) {
         EXPECT_EQ(edges[i].what, i % 2 == 0 ? "DTR 1" : "DTR 0") << i;
-        const double at = static_cast<double>(edges[i].ns - pressed) / 1e9;
-        EXPECT_NEAR(at, marks[i], 0.05) << "edge " << i;
+        const std::int64_t from = i == 0 ? pressed : edges[i - 1].ns;
+        const double span = static_cast<double>(edges[i].ns - from) / 1e9;
+        EXPECT_NEAR(span, spans[i], i == 0 ? 0.25 : 0.05) << "edge " << i;
     }
     w.expect_idle();
     EXPECT_EQ(w.text("Label3"), QStringLiteral("Exposures Remaining: 0"));
@@ -219,15 +218,10 @@ TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
 TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ModemLog log;
     Pty pty;
-    const std::string program = NOCTURO_ON_PTY;
-    std::vector<char*> argv = {const_cast<char*>(program.c_str()),
-                               const_cast<char*>(pty.slave().c_str()), nullptr};
-    pid_t child = 0;
     const auto hangup = std::signal(SIGHUP, SIG_IGN); // inherited as nohup passes it on
-    const int spawned =
-        posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    const pid_t child = testing_support::start_program({NOCTURO_ON_PTY, pty.slave()});
     std::signal(SIGHUP, hangup);
-    ASSERT_EQ(spawned, 0);
+    ASSERT_GT(child, 0);
 
     bool asserted = false;
     for (int i = 0; i < 300 && !asserted; ++i) {

@@ -13,7 +13,11 @@ SteadyDayClock::SteadyDayClock(Source wall, Source monotonic)
 }
 
 SteadyDayClock SteadyDayClock::system() {
-    return SteadyDayClock(local_seconds_since_midnight, monotonic_seconds);
+    // Through lambdas, not references to the functions: on 32-bit ARM a
+    // function's address carries the Thumb bit, which the undefined
+    // behaviour sanitizer takes for a misaligned reference.
+    return SteadyDayClock([] { return local_seconds_since_midnight(); },
+                          [] { return monotonic_seconds(); });
 }
 
 double SteadyDayClock::now() {
