@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, checks the formatting,
-# runs every test and checks the Windows build under Wine. Needs no display.
+# runs every test, checks the Windows build under Wine and the ARM builds
+# under qemu. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh clang-format g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream \
@@ -30,3 +31,15 @@ if scripts/windows_qt.sh --check >/dev/null 2>&1; then
 else
     ./windows.sh --core
 fi
+
+# ARM: the logic and its tests for 32-bit ARM always (no foreign architecture
+# needed; char unsigned, long and time_t 32 bits), and the whole suite for
+# each ARM architecture whose Qt is installed on this machine (./arm.sh
+# installs it), all under qemu.
+echo "== ARM, under qemu"
+./arm.sh armhf --core
+for arch in arm64 armhf; do
+    if dpkg-query -W -f='${Status}' "qt6-base-dev:$arch" 2>/dev/null | grep -q 'install ok installed'; then
+        ./arm.sh "$arch" --suite
+    fi
+done

@@ -2,13 +2,23 @@
 # Builds the Debian package in Release and checks it: its control data, its
 # contents, an install into a temporary root, the desktop entry and the
 # AppStream metadata.
+# Usage: scripts/check_package.sh [ARCH]   (default: this machine's; arm64 and
+# armhf are cross-built with the toolchain files in cmake/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build/package
+arch=${1:-$(dpkg --print-architecture)}
+build=build/package-$arch
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cross=()
+case "$arch" in
+"$(dpkg --print-architecture)") ;;
+arm64) cross=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake") ;;
+armhf) cross=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake") ;;
+*) echo "no toolchain for $arch" >&2; exit 2 ;;
+esac
+cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target nocturo -j "$(nproc)" >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/nocturo_*.deb)
@@ -17,6 +27,7 @@ fail() { echo "package check failed: $*" >&2; exit 1; }
 
 info=$(dpkg-deb --info "$deb")
 grep -q '^ Package: nocturo$' <<<"$info" || fail "no package name"
+grep -q "^ Architecture: $arch\$" <<<"$info" || fail "not a package for $arch"
 grep -E '^ Depends:.*libqt6widgets6' <<<"$info" >/dev/null || fail "Qt runtime not declared"
 grep -E '^ Depends:.*libqt6dbus6' <<<"$info" >/dev/null || fail "Qt D-Bus runtime not declared"
 
