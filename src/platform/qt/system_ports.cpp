@@ -146,7 +146,8 @@ std::vector<PortInfo> SystemPortDirectory::ports() const {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const std::string location = info.systemLocation().toStdString();
         if (location.find("/cu.") != std::string::npos) {
-            found.push_back({location, info.description().toStdString()});
+            // A /dev/cu.* name is fixed to its device: it is its identity.
+            found.push_back({location, info.description().toStdString(), location});
         }
     }
 #else
