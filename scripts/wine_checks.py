@@ -172,6 +172,11 @@ def wait_for(predicate, timeout):
     return False
 
 
+def dtr_edges(port, after=0.0):
+    """The DTR edges of the port after the given moment."""
+    return [e for e in port.edges() if e[1].startswith("DTR") and e[0] > after]
+
+
 # The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
 CLIENT = (450, 366)
 START = (152 + 68, 152 + 22)  # the middle of START in the client area
@@ -203,8 +208,8 @@ def check_program(exe, recorder, display, screenshot):
     cpu0, wall0 = cpu_seconds(pid), time.time()
     time.sleep(3.0)
     cpu = (cpu_seconds(pid) - cpu0) / (time.time() - wall0) * 100
-    wait_for(lambda: len([e for e in port.edges() if e[1].startswith("DTR")]) >= 4, 20)
-    dtr = [e for e in port.edges() if e[1].startswith("DTR")]
+    wait_for(lambda: len(dtr_edges(port)) >= 4, 20)
+    dtr = dtr_edges(port)
     print("      DTR edges after the click on START: " + ", ".join("%s at %.3f s" % (w, t - pressed) for t, w in dtr))
     ok = [w for _, w in dtr] == ["DTR 1", "DTR 0", "DTR 1", "DTR 0"]
     if check(ok, "a run with the defaults: two DTR spans"):
@@ -242,8 +247,8 @@ def check_program(exe, recorder, display, screenshot):
     time.sleep(1.0)
     closed = now()
     wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
-    released = wait_for(lambda: [e[1] for e in port.edges() if e[1].startswith("DTR")][-1] == "DTR 0", 5)
-    last = [e for e in port.edges() if e[1].startswith("DTR")][-1]
+    released = wait_for(lambda: dtr_edges(port)[-1][1] == "DTR 0", 5)
+    last = dtr_edges(port)[-1]
     check(released and last[0] - closed <= 1.0,
           "closing the window during an exposure releases DTR within 1 s (%.3f s)" % (last[0] - closed))
     check(wait_for(lambda: wine_run.poll() is not None, 10), "and the program ends")
@@ -260,10 +265,6 @@ def check_program(exe, recorder, display, screenshot):
         wine_run.kill()
     check(port.events() == [], "and touches no port")
     port.close()
-
-
-def dtr_edges(port, after=0.0):
-    return [e for e in port.edges() if e[1].startswith("DTR") and e[0] > after]
 
 
 def check_held_window(port, display, window, menu):

@@ -82,9 +82,10 @@ std::int64_t monotonic_ns() {
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions) {
+pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions,
+            bool emulated = true) {
     std::vector<std::string> command;
-    std::istringstream emulator(NOCTURO_EMULATOR);
+    std::istringstream emulator(emulated ? NOCTURO_EMULATOR : "");
     for (std::string word; emulator >> word;) {
         command.push_back(word);
     }
@@ -102,6 +103,10 @@ pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions
 
 int start_program(const std::vector<std::string>& args) {
     return spawn(args, nullptr);
+}
+
+int start_system_program(const std::vector<std::string>& args) {
+    return spawn(args, nullptr, false);
 }
 
 std::string run_program(const std::vector<std::string>& args) {

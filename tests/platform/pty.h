@@ -50,7 +50,9 @@ std::int64_t monotonic_ns();
 // Starts a program built with the tests, through the emulator the tests run
 // under if they run under one; its process id, or -1.
 int start_program(const std::vector<std::string>& args);
-// The same, waiting for it to end: what it wrote to its standard output, or
+// Starts a program of this machine's own, never through the emulator.
+int start_system_program(const std::vector<std::string>& args);
+// start_program, waiting for the program to end: what it wrote to its standard output, or
 // "failed" if it did not end with status 0.
 std::string run_program(const std::vector<std::string>& args);
 

@@ -26,11 +26,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace nocturo {
 namespace {
@@ -39,16 +36,6 @@ using testing_support::ModemLog;
 using testing_support::Pty;
 
 namespace fs = std::filesystem;
-
-pid_t spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
 
 void stop(pid_t pid) {
     if (pid > 0) {
@@ -74,8 +61,8 @@ public:
             << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
                "<allow receive_sender=\"*\"/></policy></busconfig>\n";
-        daemon_ =
-            spawn({"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + dir_ + "/system.conf"});
+        daemon_ = testing_support::start_system_program(
+            {"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + dir_ + "/system.conf"});
         for (int i = 0; i < 200 && !fs::exists(socket); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -83,7 +70,8 @@ public:
         if (logind == Logind::Absent) {
             return;
         }
-        mock_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"});
+        mock_ = testing_support::start_system_program(
+            {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"});
         QDBusConnectionInterface* names = QDBusConnection::systemBus().interface();
         for (int i = 0; i < 500 && !names->isServiceRegistered(kLogind).value(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
