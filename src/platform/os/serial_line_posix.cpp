@@ -2,11 +2,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -53,11 +59,40 @@ SerialError::Reason reason_for_use(int error) {
     }
 }
 
+// A program that holds a port with a lock alone (a flock, as pyserial's
+// exclusive mode and picocom take) does not keep others from opening it, and
+// the kernel raises DTR and RTS at every open: the port is left alone when
+// the system lists a lock on it.
+bool locked_by_another_program(const std::string& device) {
+#if defined(__linux__)
+    struct stat node {};
+    if (::stat(device.c_str(), &node) != 0) {
+        return false; // the open says what is wrong
+    }
+    // Each lock names its file as major:minor:inode of the file system.
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%lu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long>(node.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string word; locks >> word;) {
+        if (word == wanted) {
+            return true;
+        }
+    }
+#else
+    (void)device;
+#endif
+    return false;
+}
+
 } // namespace
 
 void SerialLine::open(int row, const std::string& device) {
     if (fd_ >= 0) {
         throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
+    }
+    if (locked_by_another_program(device)) {
+        throw SerialError(SerialError::Reason::Busy, row, device, "it holds a lock on the port");
     }
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
