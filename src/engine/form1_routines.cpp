@@ -191,16 +191,41 @@ void Form1Routines::release_port() noexcept {
 void Form1Routines::run_series(const std::function<void(const RunTimeError&)>& report) {
     try {
         Command1_Click();
+        return;
+    } catch (const ProgramEnd&) {
+        throw;
     } catch (const RunTimeError& error) {
-        release_port();
-        // What the last exposure of a finished run leaves behind, then the
-        // same idle state.
-        c_.Label2.set_caption("Current Exposure Time: 0");
-        c_.Bar1.set_value(0.0f);
-        c_.Label3.set_caption("Exposures Remaining: 0");
-        show_idle();
+        abandon_run();
         report(error);
+        return;
+    } catch (...) {
+        // Nothing the run can meet should come here, but a run that ends
+        // this way still leaves the window able to start the next.
+        abandon_run();
+        report(RunTimeError(ErrorKind::Control, unexpected_problem(std::current_exception())));
     }
+}
+
+void Form1Routines::abandon_run() {
+    release_port();
+    // What the last exposure of a finished run leaves behind, then the
+    // same idle state.
+    c_.Label2.set_caption("Current Exposure Time: 0");
+    c_.Bar1.set_value(0.0f);
+    c_.Label3.set_caption("Exposures Remaining: 0");
+    show_idle();
+}
+
+std::string unexpected_problem(const std::exception_ptr& problem) {
+    std::string what;
+    try {
+        std::rethrow_exception(problem);
+    } catch (const std::exception& e) {
+        what = std::string(" (") + e.what() + ")";
+    } catch (...) {
+    }
+    return "Nocturo met a problem it did not expect" + what +
+           ". The run was stopped and the shutter line released.\n\nPress START to begin again.";
 }
 
 } // namespace nocturo

@@ -10,6 +10,7 @@
 #include "platform/errors.h"
 #include "settings/setting_lists.h"
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -31,10 +32,10 @@ public:
     void Combo3_Click() { Reken_Total_Time(); }
     void Command1_Click();
 
-    // Command1_Click as the window runs it. A run-time error abandons the
-    // run: the port is closed (so DTR is released), the window goes back to
-    // idle and only then is the error handed to report. ProgramEnd passes
-    // through untouched.
+    // Command1_Click as the window runs it. A run-time error, or anything
+    // else thrown, abandons the run: the port is closed (so DTR is
+    // released), the window goes back to idle and only then is the error
+    // handed to report. ProgramEnd passes through untouched.
     void run_series(const std::function<void(const RunTimeError&)>& report);
 
     // Closes the port if it is open, whatever fails on the way.
@@ -56,6 +57,7 @@ private:
     // How every run ends, finished or abandoned: the plan recomputed and the
     // window idle.
     void show_idle();
+    void abandon_run();
 
     Controls& c_;
     float start2_ = 0.0f;
@@ -64,5 +66,8 @@ private:
     int exposure_ = 0;
     int exposures_ = 0;
 };
+
+// What to tell the user of a failure nobody foresaw.
+std::string unexpected_problem(const std::exception_ptr& problem);
 
 } // namespace nocturo

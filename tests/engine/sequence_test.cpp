@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 
 namespace nocturo {
 namespace {
@@ -122,7 +123,8 @@ enum class Phase { LeadIn, Exposure, Pause };
 struct PhaseCase {
     const char* name;
     Phase phase;
-    const char* report; // what a failure in this phase reports
+    const char* report;      // what a failure in this phase reports
+    bool unexpected = false; // the failure is no run-time error but anything else
 };
 
 bool in_phase(const FakeWindow& w, Phase phase) {
@@ -180,6 +182,9 @@ TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndLeavesTheWindowAsAFin
             failed = true;
             // The plan changes during the run: idle shows the plan as it is then.
             w.kiestijd.index = 2;
+            if (GetParam().unexpected) {
+                throw std::bad_alloc();
+            }
             // A handler inside the pump that fails, as a lost port does.
             throw RunTimeError(ErrorKind::Port, "Com1 is no longer there.\n\nPlug it back in.");
         }
@@ -206,7 +211,13 @@ INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
                                                    "Com1 is no longer there. Exposure 1 of 2 had "
                                                    "run 0 seconds.\n\nPlug it back in."},
                                          PhaseCase{"pause", Phase::Pause,
-                                                   "Com1 is no longer there.\n\nPlug it back in."}),
+                                                   "Com1 is no longer there.\n\nPlug it back in."},
+                                         PhaseCase{"unexpected", Phase::Exposure,
+                                                   "Nocturo met a problem it did not expect "
+                                                   "(std::bad_alloc). The run was stopped and the "
+                                                   "shutter line released.\n\nPress START to "
+                                                   "begin again.",
+                                                   true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {
