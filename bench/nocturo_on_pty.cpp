@@ -84,8 +84,8 @@ int main(int argc, char* argv[]) {
     nocturo::install_shutdown_handlers();
 
     nocturo::Form1::Options options;
-    options.ports = std::make_unique<nocturo::fakes::FixedPortDirectory>(
-        std::map<int, nocturo::PortInfo>{{1, {argv[1], "pseudo-terminal"}}});
+    options.ports = std::make_unique<nocturo::fakes::FixedPorts>(
+        std::vector<nocturo::PortInfo>{{argv[1], "pseudo-terminal"}});
     options.pump = busy ? nocturo::QtPump::Mode::Busy : nocturo::QtPump::Mode::Sleeping;
     options.report = [](QWidget*, const QString& message) {
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());

@@ -1,6 +1,6 @@
 #include "window/form1.h"
 
-#include "platform/qt/system_ports.h"
+#include "platform/qt/port_watch.h"
 
 #include <QAction>
 #include <QApplication>
@@ -168,9 +168,9 @@ Form1::Form1() : Form1(Options{}) {}
 
 Form1::Form1(Options options)
     : w_(std::make_unique<Widgets>()),
-      ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPortDirectory>()),
-      clock_(SteadyDayClock::system()), pump_(clock_, options.pump), alarm_(clock_),
-      comm_(*ports_, alarm_), report_(std::move(options.report)) {
+      ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPorts>()),
+      directory_(*ports_), clock_(SteadyDayClock::system()), pump_(clock_, options.pump),
+      alarm_(clock_), comm_(directory_, alarm_), report_(std::move(options.report)) {
     setObjectName(QStringLiteral("Form1"));
     build_layout();
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
@@ -179,7 +179,7 @@ Form1::Form1(Options options)
     wire_events();
     Form_Load();
     w_->Command1->setFocus();
-    describe_port();
+    pick_port(); // the row reaches what its tooltip shows from the start
 }
 
 Form1::~Form1() = default;
@@ -294,46 +294,55 @@ void Form1::build_layout() {
 }
 
 void Form1::wire_events() {
-    auto picked = [this](QComboBox* combo, void (Form1::*click)()) {
-        connect(combo, &QComboBox::activated, this, [this, click] { (this->*click)(); });
-        wire_typing(combo, click);
+    auto click = [this](QComboBox* combo, void (Form1::*handler)()) {
+        wire_picks(combo, [this, handler] { (this->*handler)(); });
     };
-    picked(w_->kiestijd, &Form1::kiestijd_Click);
-    picked(w_->Combo1, &Form1::Combo1_Click);
-    picked(w_->Combo2, &Form1::Combo2_Click);
-    picked(w_->Combo3, &Form1::Combo3_Click);
-    wire_typing(w_->cboPort, nullptr);
+    click(w_->kiestijd, &Form1::kiestijd_Click);
+    click(w_->Combo1, &Form1::Combo1_Click);
+    click(w_->Combo2, &Form1::Combo2_Click);
+    click(w_->Combo3, &Form1::Combo3_Click);
+    wire_picks(w_->cboPort, [this] { pick_port(); });
     // A screen reader gives the port's description without hovering.
     connect(w_->cboPort, &QComboBox::currentIndexChanged, this, [this] { describe_port(); });
-    new PortWatch(this, [this] { describe_port(); });
+    new PortWatch(this, directory_.watched_folders(), [this] { describe_port(); });
     connect(w_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(w_->einde, &QAction::triggered, this, [this] { einde_Click(); });
 }
 
-// A list never loses its selected row. Typed text that names a row picks it
-// as a click would; any other text is put back when editing ends.
-void Form1::wire_typing(QComboBox* combo, void (Form1::*click)()) {
+// A row is picked with the mouse or the keys, or by typing its text and
+// ending the edit (Return, or leaving the list); picking the selected row
+// again is a pick too. Typing picks nothing on the way, so no exposure that
+// begins meanwhile meets a row the user is only passing through ("Com1" on
+// the way to "Com12"). Text that names no row is put back when editing ends.
+void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
+    connect(combo, &QComboBox::activated, this, [picked] { picked(); });
     QLineEdit* edit = combo->lineEdit();
-    connect(edit, &QLineEdit::textEdited, this, [this, combo, click](const QString& text) {
-        const int row = combo->findText(text.trimmed(), Qt::MatchFixedString);
-        if (row < 0 || row == combo->currentIndex()) {
-            return;
+    // The list's own handling would pick a row for some texts only, and
+    // without a word to us.
+    QObject::disconnect(edit, SIGNAL(editingFinished()), combo, SLOT(_q_editingFinished()));
+    connect(edit, &QLineEdit::editingFinished, this, [combo, picked] {
+        QLineEdit* text = combo->lineEdit();
+        const int row =
+            text->isModified() ? combo->findText(text->text().trimmed(), Qt::MatchFixedString) : -1;
+        text->setModified(false);
+        if (row >= 0) {
+            combo->setCurrentIndex(row);
         }
-        const int cursor = combo->lineEdit()->cursorPosition();
-        combo->setCurrentIndex(row);
-        combo->lineEdit()->setCursorPosition(cursor);
-        if (click != nullptr) {
-            (this->*click)();
-        }
-    });
-    connect(edit, &QLineEdit::editingFinished, this, [combo] {
         // currentText() of an editable list is whatever was typed; the row's
         // own text is what has to come back.
-        const QString row = combo->itemText(combo->currentIndex());
-        if (combo->lineEdit()->text() != row) {
-            combo->lineEdit()->setText(row);
+        const QString shown = combo->itemText(combo->currentIndex());
+        if (text->text() != shown) {
+            text->setText(shown);
+        }
+        if (row >= 0) {
+            picked();
         }
     });
+}
+
+void Form1::pick_port() {
+    directory_.fix(w_->cboPort->currentIndex() + 1);
+    describe_port();
 }
 
 void Form1::on_event(const std::function<void()>& handler) {
@@ -436,20 +445,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 QString Form1::port_tooltip() {
-    const int row = w_->cboPort->currentIndex() + 1;
-    const QString name = QStringLiteral("Com%1").arg(row);
-    const std::optional<PortInfo> port = ports_->port_for_row(row);
-    if (!port) {
-        return name + QStringLiteral(": no serial port has that number now");
-    }
-    QString text = name + QStringLiteral(": ") + QString::fromStdString(port->device);
-    if (!port->description.empty()) {
-        text += QStringLiteral(", ") + QString::fromStdString(port->description);
-    }
-    if (!port->advice.empty()) {
-        text += QStringLiteral(". ") + QString::fromStdString(port->advice);
-    }
-    return text;
+    return QString::fromStdString(directory_.describe(w_->cboPort->currentIndex() + 1));
 }
 
 void Form1::describe_port() {

@@ -36,7 +36,7 @@ public:
     using Reporter = std::function<void(QWidget* window, const QString& message)>;
 
     struct Options {
-        std::unique_ptr<PortDirectory> ports; // the system's ports when empty
+        std::unique_ptr<PortSource> ports; // the system's ports when empty
         QtPump::Mode pump = QtPump::Mode::Sleeping;
         Reporter report; // a message box when empty
     };
@@ -70,14 +70,16 @@ private:
 
     void build_layout();
     void wire_events();
-    void wire_typing(QComboBox* combo, void (Form1::*click)());
+    void wire_picks(QComboBox* combo, std::function<void()> picked);
+    void pick_port();
     void on_event(const std::function<void()>& handler);
     void handle_outer_failure(const std::exception_ptr& failure);
     void report(const QString& message);
     void describe_port();
 
     std::unique_ptr<Widgets> w_;
-    std::unique_ptr<PortDirectory> ports_;
+    std::unique_ptr<PortSource> ports_;
+    PortDirectory directory_;
     SteadyDayClock clock_;
     QtPump pump_;
     QtAlarm alarm_;

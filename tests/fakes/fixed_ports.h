@@ -2,39 +2,25 @@
 
 #include "platform/os/comm_control.h"
 
-#include <map>
+#include <vector>
 
 namespace nocturo::fakes {
 
-// Rows reach the devices given, and nothing else; a device without an
+// Row k reaches the k-th device given, and nothing else; a device without an
 // identity is known by its name.
-class FixedPortDirectory : public PortDirectory {
+class FixedPorts : public PortSource {
 public:
-    explicit FixedPortDirectory(std::map<int, PortInfo> ports) : ports_(std::move(ports)) {}
-    std::optional<PortInfo> port_for_row(int row) override {
-        const auto it = ports_.find(row);
-        if (it == ports_.end()) {
-            return std::nullopt;
-        }
-        return known(it->second);
-    }
-    std::optional<PortInfo> port_with_identity(const std::string& identity) override {
-        for (const auto& [row, port] : ports_) {
-            if (known(port).identity == identity) {
-                return known(port);
+    explicit FixedPorts(std::vector<PortInfo> ports) : ports_(std::move(ports)) {
+        for (PortInfo& port : ports_) {
+            if (port.identity.empty()) {
+                port.identity = port.device;
             }
         }
-        return std::nullopt;
     }
+    PortList list() override { return {ports_, {}}; }
 
 private:
-    static PortInfo known(PortInfo port) {
-        if (port.identity.empty()) {
-            port.identity = port.device;
-        }
-        return port;
-    }
-    std::map<int, PortInfo> ports_;
+    std::vector<PortInfo> ports_;
 };
 
 // An alarm that never goes off: the waits release the line on time.

@@ -1,6 +1,5 @@
 #include "fakes/fixed_ports.h"
 #include "platform/pty.h"
-#include "platform/qt/system_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +20,7 @@ protected:
         fs::remove_all(root);
         fs::create_directories(root / "class/tty");
         fs::create_directories(root / "dev");
+        fs::create_directories(root / "proc");
         adapter("1-1", "FT232R USB UART", "A1");
     }
     void TearDown() override { fs::remove_all(root); }
@@ -39,9 +39,10 @@ protected:
             write(dir / "serial", serial);
         }
     }
-    // A tty; usb_port names the adapter behind it, if any.
-    void tty(const std::string& name, const char* type = nullptr,
-             const std::string& usb_port = "") {
+    // A tty; usb_port names the adapter behind it, if any, and place the
+    // port's number on a cable with several.
+    void tty(const std::string& name, const char* type = nullptr, const std::string& usb_port = "",
+             const char* place = nullptr) {
         const fs::path dir = root / "class/tty" / name;
         fs::create_directories(dir);
         if (usb_port.empty()) {
@@ -51,6 +52,9 @@ protected:
             const fs::path device = root / "devices/usb1" / usb_port / (usb_port + ":1.0") / name;
             fs::create_directories(device);
             fs::create_directory_symlink(device, dir / "device");
+            if (place != nullptr) {
+                write(device / "port_number", place);
+            }
         }
         if (type != nullptr) {
             write(dir / "type", type);
@@ -63,6 +67,8 @@ protected:
         fs::create_symlink(device, root / "dev" / name);
     }
 
+    SystemPorts system() const { return SystemPorts(root, root / "dev", root / "proc"); }
+
     fs::path root;
 };
 
@@ -73,78 +79,97 @@ TEST_F(FakeSysfs, UsbAdaptersComeFirstThenModemsThenTheRestEachInNumberOrder) {
     tty("ttyUSB1", nullptr, "1-1");
     tty("ttyACM0");
     tty("ttyUSB0", nullptr, "1-1");
+    tty("ttyUSB99999999999999999999", nullptr, "1-1"); // more digits than a number holds
     tty("ttyAMA0");
     fs::create_directories(root / "class/tty/tty0"); // a console: no device behind it
 
     // Device paths are only named, never opened; a made-up folder keeps it so.
-    SystemPortDirectory directory(root / "class/tty", "/fake-dev");
+    SystemPorts source(root, "/fake-dev", root / "proc");
     std::vector<std::string> devices;
-    for (const PortInfo& port : directory.ports()) {
+    for (const PortInfo& port : source.list().ports) {
         devices.push_back(port.device);
     }
     EXPECT_EQ(devices, (std::vector<std::string>{"/fake-dev/ttyUSB0", "/fake-dev/ttyUSB1",
+                                                 "/fake-dev/ttyUSB99999999999999999999",
                                                  "/fake-dev/ttyACM0", "/fake-dev/ttyAMA0",
                                                  "/fake-dev/ttyS2", "/fake-dev/ttyS10"}));
 
-    const std::optional<PortInfo> com1 = directory.port_for_row(1);
+    PortDirectory directory(source);
+    const std::optional<PortInfo> com1 = directory.reach(1).port;
     ASSERT_TRUE(com1);
     EXPECT_EQ(com1->description, "FT232R USB UART, serial A1");
-    EXPECT_FALSE(directory.port_for_row(7));
-    EXPECT_FALSE(directory.port_for_row(0));
+    EXPECT_FALSE(directory.reach(8).port);
+    EXPECT_FALSE(directory.reach(0).port);
 }
 
+enum class Rig { TwoAdapters, FourPortCable };
 enum class Between { Nothing, Replugged, Unplugged };
-enum class Opened { Camera, Focuser, Nothing };
+enum class Then { SameRun, NewRun, PickedAgain };
+enum class Opened { Camera, Other, Nothing };
 
 struct PinCase {
     const char* name;
-    Between between; // what happens to the camera's adapter after the first exposure
-    bool new_run;    // START pressed again before the next exposure
-    Opened next;     // which device the next exposure opens
+    Rig rig;
+    Between between;          // what happens to the camera's port after the first exposure
+    Then then;                // before the next exposure
+    Opened next;              // which device the next exposure opens
+    const char* message = ""; // how its error begins; {dev} is the device folder
 };
 
 class RowKeepsItsDevice : public FakeSysfs, public testing::WithParamInterface<PinCase> {};
 
-// The camera's adapter is Com1 and a focuser's Com2. Whatever happens to the
-// camera's adapter, the focuser's DTR line rises only when a new run finds
-// it at the row.
-TEST_P(RowKeepsItsDevice, ThroughoutARun) {
+// Two adapters, the camera's at Com1 and a focuser's at Com2; or a cable of
+// four ports on one USB interface, the mount on its first port (Com1) and the
+// camera on its second (Com2). Whatever happens to the camera's port, the
+// other device's DTR line rises only when the camera's row is picked again.
+TEST_P(RowKeepsItsDevice, FromStartUpOn) {
     ModemLog log;
-    Pty camera, focuser;
-    adapter("1-2", "USB Serial", "");
-    tty("ttyUSB0", nullptr, "1-1");
-    tty("ttyUSB1", nullptr, "1-2");
-    node("ttyUSB0", camera.slave());
-    node("ttyUSB1", focuser.slave());
-    SystemPortDirectory directory(root / "class/tty", root / "dev");
+    Pty camera, other;
+    const bool cable = GetParam().rig == Rig::FourPortCable;
+    const std::string usb = cable ? "1-3" : "1-1";
+    const int row = cable ? 2 : 1;
+    const std::string name = "ttyUSB" + std::to_string(row - 1);
+    const char* place = cable ? "1" : nullptr;
+    if (cable) {
+        adapter("1-3", "Quad RS232", "Q1");
+        for (const char* port : {"0", "1", "2", "3"}) {
+            tty(std::string("ttyUSB") + port, nullptr, "1-3", port);
+        }
+    } else {
+        adapter("1-2", "USB Serial", "");
+        tty("ttyUSB0", nullptr, "1-1");
+        tty("ttyUSB1", nullptr, "1-2");
+    }
+    node(name, camera.slave());
+    node(cable ? "ttyUSB0" : "ttyUSB1", other.slave());
+    SystemPorts source = system();
+    PortDirectory directory(source);
+    directory.fix(row); // the window starts with this row picked
     fakes::NoAlarm alarm;
     CommControl comm(directory, alarm);
     comm.begin_run();
-    comm.set_comm_port(1);
+    comm.set_comm_port(static_cast<std::int16_t>(row));
     comm.set_port_open(true);
     comm.set_port_open(false);
 
-    switch (GetParam().between) {
-    case Between::Nothing:
-        break;
-    case Between::Replugged:
-        unplug("ttyUSB0");
-        tty("ttyUSB2", nullptr, "1-1");
-        node("ttyUSB2", camera.slave());
-        break;
-    case Between::Unplugged:
-        unplug("ttyUSB0");
-        break;
+    if (GetParam().between != Between::Nothing) {
+        unplug(name);
     }
-    if (GetParam().new_run) {
+    if (GetParam().between == Between::Replugged) {
+        tty("ttyUSB7", nullptr, usb, place);
+        node("ttyUSB7", camera.slave());
+    }
+    if (GetParam().then != Then::SameRun) {
         comm.begin_run();
+    }
+    if (GetParam().then == Then::PickedAgain) {
+        directory.fix(row);
     }
     std::string error;
     try {
         comm.set_port_open(true);
         comm.set_port_open(false);
     } catch (const SerialError& e) {
-        EXPECT_EQ(e.reason(), SerialError::Reason::Lost);
         error = e.what();
     }
 
@@ -154,22 +179,88 @@ TEST_P(RowKeepsItsDevice, ThroughoutARun) {
                              [](const auto& e) { return e.what == "open"; });
     };
     EXPECT_EQ(opens(camera), GetParam().next == Opened::Camera ? 2 : 1);
-    EXPECT_EQ(opens(focuser), GetParam().next == Opened::Focuser ? 1 : 0);
-    // The message names the row and the device it was.
-    EXPECT_EQ(error.rfind("Com1 (" + (root / "dev/ttyUSB0").string() +
-                              ") is no longer there: the adapter was unplugged",
-                          0),
-              GetParam().next == Opened::Nothing ? 0 : std::string::npos)
-        << error;
+    EXPECT_EQ(opens(other), GetParam().next == Opened::Other ? 1 : 0);
+    std::string message = GetParam().message;
+    if (const auto at = message.find("{dev}"); at != std::string::npos) {
+        message.replace(at, 5, (root / "dev").string());
+    }
+    EXPECT_EQ(error.substr(0, message.size()), message) << error;
+    EXPECT_EQ(error.empty(), message.empty()) << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rig, RowKeepsItsDevice,
-    testing::Values(PinCase{"still_there", Between::Nothing, false, Opened::Camera},
-                    PinCase{"back_under_a_new_name", Between::Replugged, false, Opened::Camera},
-                    PinCase{"gone_and_another_in_its_row", Between::Unplugged, false,
-                            Opened::Nothing},
-                    PinCase{"gone_then_a_new_run", Between::Unplugged, true, Opened::Focuser}),
+    testing::Values(
+        PinCase{"still_there", Rig::TwoAdapters, Between::Nothing, Then::SameRun, Opened::Camera},
+        PinCase{"back_under_a_new_name", Rig::TwoAdapters, Between::Replugged, Then::SameRun,
+                Opened::Camera},
+        PinCase{"gone_and_another_in_its_row", Rig::TwoAdapters, Between::Unplugged, Then::SameRun,
+                Opened::Nothing,
+                "Com1 ({dev}/ttyUSB0) is no longer there: the adapter was unplugged"},
+        PinCase{"loose_cable_at_start", Rig::TwoAdapters, Between::Unplugged, Then::NewRun,
+                Opened::Nothing,
+                "Com1 (FT232R USB UART, serial A1) is not connected: {dev}/ttyUSB1 (USB Serial) "
+                "sits at its place now, and picking Com1 again takes it.\n\n"},
+        PinCase{"picked_again_takes_the_new_occupant", Rig::TwoAdapters, Between::Unplugged,
+                Then::PickedAgain, Opened::Other},
+        PinCase{"second_port_of_a_cable", Rig::FourPortCable, Between::Nothing, Then::SameRun,
+                Opened::Camera},
+        PinCase{"second_port_of_a_cable_replugged", Rig::FourPortCable, Between::Replugged,
+                Then::SameRun, Opened::Camera}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+enum class Machine { PcWithSerialConsole, RaspberryPi };
+
+struct LeftOutCase {
+    const char* name;
+    Machine machine;
+    std::vector<std::string> rows; // the ports that remain, by name
+    const char* tooltip;           // of the first row that reaches nothing
+};
+
+class PortsLeftOut : public FakeSysfs, public testing::WithParamInterface<LeftOutCase> {};
+
+TEST_P(PortsLeftOut, AreReachedByNoRowAndTheTooltipSaysWhy) {
+    if (GetParam().machine == Machine::PcWithSerialConsole) {
+        tty("ttyS0", "4");
+        tty("ttyS1", "4"); // a real 16550 with no console stays a row
+        write(root / "proc/cmdline", "BOOT_IMAGE=/vmlinuz console=tty1 console=ttyS0,115200n8");
+    } else {
+        fs::create_directories(root / "firmware/devicetree/base");
+        std::ofstream(root / "firmware/devicetree/base/compatible")
+            << std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 34);
+        for (const auto& [uart, driver] :
+             {std::pair{"ttyAMA0", "uart-pl011"}, std::pair{"ttyS0", "bcm2835-aux-uart"}}) {
+            tty(uart);
+            fs::create_directories(root / "bus/drivers" / driver);
+            fs::create_directory_symlink(root / "bus/drivers" / driver,
+                                         root / "class/tty" / uart / "device/driver");
+        }
+    }
+    SystemPorts source = system();
+    std::vector<std::string> rows;
+    for (const PortInfo& port : source.list().ports) {
+        rows.push_back(fs::path(port.device).filename().string());
+    }
+    EXPECT_EQ(rows, GetParam().rows);
+    PortDirectory directory(source);
+    EXPECT_EQ(directory.describe(static_cast<int>(rows.size()) + 1), GetParam().tooltip);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, PortsLeftOut,
+    testing::Values(LeftOutCase{"console",
+                                Machine::PcWithSerialConsole,
+                                {"ttyS1"},
+                                "Com2: no serial port has that number now\nLeft out:\n"
+                                "ttyS0: the system console runs on it"},
+                    LeftOutCase{"raspberry_pi",
+                                Machine::RaspberryPi,
+                                {},
+                                "Com1: no serial port has that number now\nLeft out:\n"
+                                "ttyAMA0: the Raspberry Pi's own UART has no DTR pin; use a "
+                                "USB-serial adapter\nttyS0: the Raspberry Pi's own UART has no "
+                                "DTR pin; use a USB-serial adapter"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Windows keeps every adapter's number; one above 16 is reached by no row.

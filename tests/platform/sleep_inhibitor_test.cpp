@@ -190,8 +190,8 @@ TEST_P(InhibitorDuringARun, IsAskedForOnceAndLetGoWhenTheRunEnds) {
     Pty pty;
     const bool abandoned = GetParam().end == RunEnd::Abandoned;
     Form1::Options options;
-    options.ports = std::make_unique<fakes::FixedPortDirectory>(std::map<int, PortInfo>{
-        {1, {abandoned ? std::string("/tmp/nocturo-no-such-port") : pty.slave(), ""}}});
+    options.ports = std::make_unique<fakes::FixedPorts>(std::vector<PortInfo>{
+        {abandoned ? std::string("/tmp/nocturo-no-such-port") : pty.slave(), ""}});
     bool held_at_report = false;
     options.report = [&bus, &held_at_report](QWidget*, const QString&) {
         held_at_report = !bus.none_held();

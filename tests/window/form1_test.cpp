@@ -23,12 +23,12 @@
 namespace nocturo {
 namespace {
 
-using fakes::FixedPortDirectory;
+using fakes::FixedPorts;
 
 struct Window {
-    explicit Window(std::map<int, PortInfo> rows = {}) {
+    explicit Window(std::vector<PortInfo> rows = {}) {
         Form1::Options options;
-        options.ports = std::make_unique<FixedPortDirectory>(std::move(rows));
+        options.ports = std::make_unique<FixedPorts>(std::move(rows));
         options.report = [this](QWidget*, const QString& message) { reports << message; };
         form = std::make_unique<Form1>(std::move(options));
     }
@@ -186,7 +186,7 @@ TEST(Form1Window, StartHoldsTheFocusAndTabWalksTheListsInOrder) {
 }
 
 TEST(Form1Window, EndWhileIdleHidesAndEndsWithoutTouchingAnyPort) {
-    Window w({{1, {"/nonexistent/port", ""}}});
+    Window w(std::vector<PortInfo>{{"/nonexistent/port", ""}});
     w.form->show();
     w.form->menuBar()->actions().front()->trigger();
     EXPECT_TRUE(w.form->ended());
@@ -194,18 +194,56 @@ TEST(Form1Window, EndWhileIdleHidesAndEndsWithoutTouchingAnyPort) {
     EXPECT_TRUE(w.reports.isEmpty()) << "opening the port would have failed";
 }
 
-TEST(Form1Window, TypedTextThatNamesARowPicksItAndThePlanFollows) {
+struct TypingCase {
+    const char* name;
+    const char* list;
+    int from;         // the row picked before
+    int cursor;       // where typing begins; -1: over the whole text
+    const char* keys; // '\b' deletes the character before the cursor
+    bool leave;       // editing ends by leaving the list, not by Return
+    int to;           // the row picked once editing ends
+};
+
+class TypedIntoAList : public testing::TestWithParam<TypingCase> {};
+
+// Rows the text names on the way ("Com1" on the way to "Com12", "10 Sec."
+// on the way from "180 Sec." to "120 Sec.") are not picked.
+TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
+    const TypingCase& c = GetParam();
     Window w;
     w.form->show();
-    auto* combo1 = w.get<QComboBox>("Combo1");
-    combo1->lineEdit()->selectAll();
-    QTest::keyClicks(combo1->lineEdit(), QStringLiteral("10 sec."));
-    EXPECT_EQ(combo1->currentIndex(), 9);
-    EXPECT_EQ(w.get<QLabel>("Label1")->text(), QStringLiteral("Total Time:  23 Seconds"));
-    QTest::keyClick(combo1->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(combo1->lineEdit()->text(), QStringLiteral("10 Sec."));
-    EXPECT_EQ(combo1->count(), 10) << "typing never adds a row";
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    auto* list = w.get<QComboBox>(c.list);
+    list->setCurrentIndex(c.from);
+    w.form->Combo1_Click();
+    const QString total = w.get<QLabel>("Label1")->text();
+    list->setFocus();
+    c.cursor < 0 ? list->lineEdit()->selectAll() : list->lineEdit()->setCursorPosition(c.cursor);
+    for (const char* key = c.keys; *key != '\0'; ++key) {
+        *key == '\b' ? QTest::keyClick(list->lineEdit(), Qt::Key_Backspace)
+                     : QTest::keyClick(list->lineEdit(), *key);
+        EXPECT_EQ(list->currentIndex(), c.from) << list->lineEdit()->text().toStdString();
+        EXPECT_EQ(w.get<QLabel>("Label1")->text(), total);
+    }
+    c.leave ? w.get<QPushButton>("Command1")->setFocus()
+            : QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+
+    EXPECT_EQ(list->currentIndex(), c.to);
+    EXPECT_EQ(list->lineEdit()->text(), list->itemText(c.to));
+    const QString picked = w.get<QLabel>("Label1")->text();
+    w.form->Combo1_Click(); // the plan for the rows selected now
+    EXPECT_EQ(w.get<QLabel>("Label1")->text(), picked);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, TypedIntoAList,
+    testing::Values(TypingCase{"start_delay_in_any_case", "Combo1", 2, -1, "10 sec.", false, 9},
+                    TypingCase{"com12_passes_com1", "cboPort", 0, -1, "Com12", false, 11},
+                    TypingCase{"backspacing_out_of_com13", "cboPort", 12, 5, "\b2", false, 11},
+                    TypingCase{"com17_names_no_row", "cboPort", 2, -1, "Com17", true, 2},
+                    TypingCase{"120_passes_10", "kiestijd", 35, 2, "\b2", true, 23}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {
     Window w;
@@ -222,7 +260,7 @@ TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {
 }
 
 TEST(Form1Window, PortListTooltipNamesTheDeviceTheSelectedRowReaches) {
-    Window w({{1, {"/dev/ttyUSB0", "FT232R USB UART"}}, {2, {"/dev/ttyACM0", ""}}});
+    Window w({{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", ""}});
     auto* ports = w.get<QComboBox>("cboPort");
     // A screen reader gets the same text from the list without hovering.
     EXPECT_EQ(ports->accessibleDescription(),

@@ -30,8 +30,7 @@ using testing_support::Pty;
 struct RunWindow {
     explicit RunWindow(const std::string& device) {
         Form1::Options options;
-        options.ports =
-            std::make_unique<fakes::FixedPortDirectory>(std::map<int, PortInfo>{{1, {device, ""}}});
+        options.ports = std::make_unique<fakes::FixedPorts>(std::vector<PortInfo>{{device, ""}});
         options.report = [this](QWidget*, const QString& message) {
             reported_ns = monotonic_ns();
             reports << message;

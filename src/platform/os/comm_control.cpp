@@ -12,26 +12,22 @@ void CommControl::set_settings(const std::string& settings) {
     }
 }
 
-// On Linux a row is the k-th port the system has now, so when a device
-// leaves, the next one slides into its row. A row therefore keeps, for the
-// rest of the run, the device it reached at its first exposure: it follows
-// that device to a new name, and never opens another in its place (a
-// focuser resets when its DTR rises).
-PortInfo CommControl::device_for_row() {
-    const auto pinned = pinned_.find(comm_port_);
-    if (pinned == pinned_.end()) {
-        std::optional<PortInfo> port = directory_.port_for_row(comm_port_);
-        if (!port) {
-            throw SerialError(SerialError::Reason::NoSuchPort, comm_port_, "", "");
-        }
-        return *port;
+// The directory never hands out a device other than the one the row was
+// fixed to, so nothing is opened when that device is missing.
+PortInfo CommControl::device_for_row() const {
+    const RowReach reach = directory_.reach(comm_port_);
+    if (reach.port) {
+        return *reach.port;
     }
-    std::optional<PortInfo> port = directory_.port_with_identity(pinned->second.identity);
-    if (!port) {
-        throw SerialError(SerialError::Reason::Lost, comm_port_, pinned->second.device,
-                          pinned->second.description);
+    if (!reach.missing) {
+        throw SerialError(SerialError::Reason::NoSuchPort, comm_port_, "", "");
     }
-    return *port;
+    if (reach.missing->identity == opened_) {
+        throw SerialError(SerialError::Reason::Lost, comm_port_, reach.missing->device,
+                          reach.missing->description);
+    }
+    throw SerialError(SerialError::Reason::NotConnected, comm_port_, reach.missing->device,
+                      not_connected_text(comm_port_, *reach.missing, reach.occupant));
 }
 
 void CommControl::set_port_open(bool open) {
@@ -52,7 +48,7 @@ void CommControl::set_port_open(bool open) {
         }
         throw;
     }
-    pinned_.insert_or_assign(comm_port_, port);
+    opened_ = port.identity;
     if (dtr_enable_) {
         line_.set_dtr(true);
     }

@@ -1,37 +1,13 @@
 #pragma once
 
 #include "platform/controls.h"
+#include "platform/os/port_directory.h"
 #include "platform/os/serial_line.h"
 
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 
 namespace nocturo {
-
-struct PortInfo {
-    std::string device;      // what the system opens
-    std::string description; // what the user may recognise it by; may be empty
-    // What stays the same for this one device while it is unplugged and
-    // plugged in again: for a USB adapter its ids, its serial number and the
-    // USB port it sits in; for any other port its name and device number.
-    std::string identity = {};
-    // What to do when the device is not there, where more can be said than
-    // that it is missing; may be empty.
-    std::string advice = {};
-};
-
-// Which device each port row reaches.
-class PortDirectory {
-public:
-    virtual ~PortDirectory() = default;
-    // row is 1 for "Com1"; nothing when no port has that number now.
-    virtual std::optional<PortInfo> port_for_row(int row) = 0;
-    // The device with this identity, under whatever name it has now; nothing
-    // when it is not there.
-    virtual std::optional<PortInfo> port_with_identity(const std::string& identity) = 0;
-};
 
 // Runs an action at a clock reading, even while the window's thread is held
 // by something other than a wait (a window being dragged, its menu open).
@@ -44,7 +20,7 @@ public:
 };
 
 // The serial-line control on a real port: CommPort chooses the row,
-// PortOpen opens the device that row reached when the run first opened it.
+// PortOpen opens the device the directory says that row reaches.
 class CommControl : public SerialControl {
 public:
     CommControl(PortDirectory& directory, Alarm& alarm) : directory_(directory), alarm_(alarm) {}
@@ -57,12 +33,11 @@ public:
     void release_dtr_at(double at) override;
     // Raises a run-time error if the open port's device has gone away.
     void check_line() const { line_.check(); }
-    // A run begins: each row is looked up afresh at its first exposure and
-    // then keeps the device it reached.
-    void begin_run() { pinned_.clear(); }
+    // A run begins: a device missing from now on was not yet lost by this run.
+    void begin_run() { opened_.clear(); }
 
 private:
-    PortInfo device_for_row();
+    PortInfo device_for_row() const;
     void release_early() noexcept;
 
     PortDirectory& directory_;
@@ -70,8 +45,9 @@ private:
     SerialLine line_;
     std::int16_t comm_port_ = 1;
     bool dtr_enable_ = false;
-    // What each row reached when this run first opened it.
-    std::map<int, PortInfo> pinned_;
+    // The identity of the device this run opened last: when it goes
+    // missing, it is reported as unplugged rather than as not connected.
+    std::string opened_;
 };
 
 } // namespace nocturo

@@ -32,6 +32,9 @@ std::string message(SerialError::Reason reason, int row, const std::string& devi
         return port + " could not be opened: the device is not there" + why +
                ".\n\nCheck that the adapter is plugged in, or pick another Com port, then "
                "press START again.";
+    case SerialError::Reason::NotConnected:
+        return system_reason +
+               ".\n\nPlug the adapter in, or pick another Com port, then press START again.";
     case SerialError::Reason::Busy:
         return port + " is in use by another program" + why +
                ".\n\nClose that program, or pick another Com port, then press START again.";

@@ -16,6 +16,8 @@ class SerialError : public RunTimeError {
 public:
     enum class Reason {
         NoSuchPort,       // no device for the row, or the device is not there
+        NotConnected,     // the row's own device is not there: system_reason is the
+                          // account of it, which names what sits in its place
         Busy,             // another program holds the port
         PermissionDenied, // the user may not open the device
         LinesRefused,     // the device will not drive DTR or RTS

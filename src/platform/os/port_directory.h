@@ -1,0 +1,110 @@
+#pragma once
+
+// Which device each port row reaches. A row reaches the device the user
+// could see it reach: the one its tooltip named when the window started or
+// when the row was last picked. From then on it reaches that device alone,
+// under whatever name the system gives it, and never the one that slides
+// into its place when the device is unplugged (a focuser resets when its DTR
+// rises). Runs and idle ask the same directory.
+//
+// What each system reads of its ports (sysfs, the registry, /dev/cu.*) is a
+// PortSource, one file per system; what they share is here.
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nocturo {
+
+struct PortInfo {
+    std::string device;      // what the system opens
+    std::string description; // what the user may recognise it by; may be empty
+    // What stays the same for this one device while it is unplugged and
+    // plugged in again, and is never the same for two ports: for a USB
+    // adapter its ids, its serial number, the USB port and interface it sits
+    // on and its own place there; for any other port its name and device
+    // number.
+    std::string identity = {};
+    // What to do when the device is not there, where more can be said than
+    // that it is missing; may be empty.
+    std::string advice = {};
+};
+
+struct PortList {
+    std::vector<PortInfo> ports;       // in row order: row k reaches the k-th
+    std::vector<std::string> left_out; // ports no row reaches, each with why
+};
+
+// The ports of one system as they are now. Reading them never opens a port.
+class PortSource {
+public:
+    virtual ~PortSource() = default;
+    virtual PortList list() = 0;
+    // Folders whose entries come and go with the ports, for a watch.
+    virtual std::vector<std::string> watched_folders() const { return {}; }
+};
+
+// What a row reaches now.
+struct RowReach {
+    std::optional<PortInfo> port;      // the row's device, when it is there
+    std::optional<PortInfo> missing;   // the row's device, when it is not there
+    std::optional<PortInfo> occupant;  // what sits at the row's place meanwhile
+    std::vector<std::string> left_out; // ports no row reaches, and why
+};
+
+class PortDirectory {
+public:
+    explicit PortDirectory(PortSource& source) : source_(source) {}
+
+    // The row reaches, from now on, the device at its place now. A row
+    // that reaches nothing takes the first device that comes to its place.
+    void fix(int row);
+    // row is 1 for "Com1".
+    RowReach reach(int row);
+    // What the row reaches, in a line for the tooltip.
+    std::string describe(int row);
+    std::vector<std::string> watched_folders() const { return source_.watched_folders(); }
+
+private:
+    PortSource& source_;
+    std::map<int, PortInfo> fixed_;
+};
+
+// "Com1 (FT232R USB UART, serial A50285BI) is not connected", and what sits
+// at its place instead, if anything.
+std::string not_connected_text(int row, const PortInfo& missing,
+                               const std::optional<PortInfo>& occupant);
+
+// Sorts ports into row order: USB adapters (ttyUSB, usbserial) first, then
+// ACM modems (ttyACM, usbmodem), each group in device-number order, then
+// every other port by name and number.
+void sort_ports(std::vector<PortInfo>& ports);
+// The number at the end of a port's name; -1 when there is none, and the
+// largest number when it has more digits than fit.
+long port_number(const std::string& device);
+
+// Windows' COM port for a row, described by the COM ports present now
+// ("COM3", read from the registry). A port above COM16, which no row
+// reaches, is pointed out when the row's own is absent.
+PortInfo com_port(int row, const std::vector<std::string>& present);
+
+// The serial ports of this computer: sysfs on Linux, the registry on
+// Windows, /dev/cu.* on macOS. The folders are where this system keeps
+// them; tests give folders of their own.
+class SystemPorts : public PortSource {
+public:
+    explicit SystemPorts(std::filesystem::path sys = "/sys", std::filesystem::path dev = "/dev",
+                         std::filesystem::path proc = "/proc");
+    PortList list() override;
+    std::vector<std::string> watched_folders() const override;
+
+private:
+    // Not every system keeps its ports in folders.
+    [[maybe_unused]] std::filesystem::path sys_;
+    [[maybe_unused]] std::filesystem::path dev_;
+    [[maybe_unused]] std::filesystem::path proc_;
+};
+
+} // namespace nocturo

@@ -1,0 +1,156 @@
+// The serial ports of a Linux system, read from sysfs. Nothing is opened:
+// probing a UART by opening it would raise its DTR line.
+
+#include "platform/os/port_directory.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace nocturo {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string first_line(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string whole_file(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A port as the user may recognise it, and what makes it this one device.
+// A USB adapter is known by the folder of its USB device a few levels up:
+// its ids, its serial number where it has one, the USB port and interface it
+// sits on (the name of the folder below it, 1-1.2:1.0) and, for a cable
+// with several ports on one interface, the port's own number there. Two
+// adapters alike in every id still sit on different USB ports. Any other
+// port is known by its name and device number.
+PortInfo describe(const fs::path& entry, const fs::path& dev) {
+    PortInfo port{(dev / entry.filename()).string(), {}, {}, {}};
+    std::error_code ec;
+    fs::path dir = fs::canonical(entry / "device", ec);
+    const std::string place = ec ? std::string() : first_line(dir / "port_number");
+    fs::path below;
+    for (int level = 0; !ec && level < 4 && !dir.empty(); ++level) {
+        if (fs::exists(dir / "idVendor", ec)) {
+            const std::string serial = first_line(dir / "serial");
+            port.description = first_line(dir / "product");
+            if (!serial.empty()) {
+                port.description += (port.description.empty() ? "serial " : ", serial ") + serial;
+            }
+            port.identity = "usb " + first_line(dir / "idVendor") + ":" +
+                            first_line(dir / "idProduct") + " serial " + serial + " at " +
+                            below.filename().string() + (place.empty() ? "" : " port " + place);
+            return port;
+        }
+        below = dir;
+        dir = dir.parent_path();
+    }
+    port.identity = entry.filename().string() + " " + first_line(entry / "dev");
+    return port;
+}
+
+// Ports a driver gives no place of their own under their interface share
+// an identity: each is then told apart by its name as well.
+void make_identities_unique(std::vector<PortInfo>& ports) {
+    std::map<std::string, int> count;
+    for (const PortInfo& port : ports) {
+        ++count[port.identity];
+    }
+    for (PortInfo& port : ports) {
+        if (count[port.identity] > 1) {
+            port.identity += " tty " + fs::path(port.device).filename().string();
+        }
+    }
+}
+
+// The ports the kernel writes its console to, or that the command line gives
+// it: a console port is no camera's.
+std::set<std::string> console_ports(const fs::path& sys, const fs::path& dev,
+                                    const fs::path& proc) {
+    std::set<std::string> names;
+    std::istringstream active(whole_file(sys / "class/tty/console/active"));
+    for (std::string name; active >> name;) {
+        names.insert(name);
+    }
+    std::istringstream cmdline(whole_file(proc / "cmdline"));
+    for (std::string word; cmdline >> word;) {
+        if (word.rfind("console=", 0) != 0) {
+            continue;
+        }
+        const std::string name = fs::path(word.substr(8, word.find(',') - 8)).filename().string();
+        // A Raspberry Pi names its console by the alias serial0, a link to the UART.
+        std::error_code ec;
+        const fs::path alias =
+            name.rfind("serial", 0) == 0 ? fs::read_symlink(dev / name, ec) : fs::path(name);
+        names.insert(ec ? name : alias.filename().string());
+    }
+    return names;
+}
+
+bool names_any(const std::string& text, std::initializer_list<const char*> words) {
+    return std::any_of(words.begin(), words.end(),
+                       [&text](const char* word) { return text.find(word) != std::string::npos; });
+}
+
+// The Raspberry Pi's own UARTs: the PL011 (ttyAMA*) and the mini UART of its
+// BCM283x, BCM2711 or BCM2712. Neither brings a DTR pin out to the header.
+bool raspberry_pi_uart(const fs::path& sys, const fs::path& entry) {
+    if (!names_any(whole_file(sys / "firmware/devicetree/base/compatible"),
+                   {"raspberrypi,", "brcm,bcm2835", "brcm,bcm2836", "brcm,bcm2837", "brcm,bcm2711",
+                    "brcm,bcm2712"})) {
+        return false;
+    }
+    std::error_code ec;
+    const std::string driver = fs::read_symlink(entry / "device/driver", ec).filename().string();
+    return names_any(driver + " " + whole_file(entry / "device/of_node/compatible"),
+                     {"uart-pl011", "arm,pl011", "bcm2835-aux-uart"});
+}
+
+} // namespace
+
+PortList SystemPorts::list() {
+    PortList list;
+    const std::set<std::string> consoles = console_ports(sys_, dev_, proc_);
+    std::error_code ec;
+    for (fs::directory_iterator it(sys_ / "class/tty", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::path entry = it->path();
+        const std::string name = entry.filename().string();
+        std::error_code unreadable;
+        if (!fs::exists(entry / "device", unreadable)) {
+            continue; // virtual terminals and ptys have no device behind them
+        }
+        // A UART slot with no chip behind it reports type 0.
+        if (first_line(entry / "type") == "0") {
+            continue;
+        }
+        if (consoles.count(name) != 0) {
+            list.left_out.push_back(name + ": the system console runs on it");
+        } else if (raspberry_pi_uart(sys_, entry)) {
+            list.left_out.push_back(
+                name + ": the Raspberry Pi's own UART has no DTR pin; use a USB-serial adapter");
+        } else {
+            list.ports.push_back(describe(entry, dev_));
+        }
+    }
+    sort_ports(list.ports);
+    make_identities_unique(list.ports);
+    std::sort(list.left_out.begin(), list.left_out.end());
+    return list;
+}
+
+std::vector<std::string> SystemPorts::watched_folders() const {
+    return {dev_.string()};
+}
+
+} // namespace nocturo
