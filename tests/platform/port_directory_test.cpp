@@ -186,6 +186,9 @@ TEST_P(RowKeepsItsDevice, FromStartUpOn) {
     }
     EXPECT_EQ(error.substr(0, message.size()), message) << error;
     EXPECT_EQ(error.empty(), message.empty()) << error;
+    if (GetParam().then == Then::NewRun) { // the tooltip says the same meanwhile
+        EXPECT_EQ(directory.describe(row) + ".", error.substr(0, error.find("\n\n")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
