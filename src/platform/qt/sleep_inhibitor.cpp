@@ -1,5 +1,8 @@
 #include "platform/qt/sleep_inhibitor.h"
 
+#include <algorithm>
+#include <iterator>
+
 #if defined(__linux__)
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -16,47 +19,66 @@ namespace nocturo {
 
 #if defined(__linux__)
 
-// logind keeps the inhibition for as long as we hold the descriptor it hands
-// out. The request is sent without waiting for the answer, so a slow or
+// logind keeps each inhibition for as long as we hold the descriptor it
+// hands out. A request is sent without waiting for the answer, so a slow or
 // missing logind never delays START: the answer is taken when the run's
 // event pump delivers it, and dropped if the run is over by then.
+//
+// Sleep and idle are one request; the lid switch is another, since logind
+// by default lets a closed lid suspend the laptop whatever a sleep lock says
+// (photographers close the lid to keep its light off the sky). Where logind
+// refuses the lid switch, the sleep lock holds all the same.
 struct SleepInhibitor::Impl {
+    struct Request {
+        QString what;
+        QDBusUnixFileDescriptor lock;
+        bool asked = false;
+    };
     QObject calls; // owns the calls still unanswered
-    QDBusUnixFileDescriptor lock;
+    Request requests[2] = {{QStringLiteral("sleep:idle"), {}},
+                           {QStringLiteral("handle-lid-switch"), {}}};
     bool wanted = false;
-    bool asked = false;
 
     void hold() {
         wanted = true;
-        if (asked) {
-            return;
-        }
         QDBusConnection bus = QDBusConnection::systemBus();
         if (!bus.isConnected()) {
             return;
         }
+        for (Request& request : requests) {
+            if (!request.asked && !request.lock.isValid()) {
+                ask(bus, request);
+            }
+        }
+    }
+    void ask(QDBusConnection& bus, Request& request) {
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-        call << QStringLiteral("sleep:idle") << QStringLiteral("Nocturo")
+        call << request.what << QStringLiteral("Nocturo")
              << QStringLiteral("A series of exposures is running") << QStringLiteral("block");
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &calls);
-        asked = true;
+        request.asked = true;
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &calls,
-                         [this](QDBusPendingCallWatcher* answered) {
+                         [this, &request](QDBusPendingCallWatcher* answered) {
                              const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *answered;
-                             asked = false;
+                             request.asked = false;
                              if (wanted && reply.isValid()) {
-                                 lock = reply.value();
+                                 request.lock = reply.value();
                              }
                              answered->deleteLater();
                          });
     }
     void release() {
         wanted = false;
-        lock = QDBusUnixFileDescriptor();
+        for (Request& request : requests) {
+            request.lock = QDBusUnixFileDescriptor();
+        }
     }
-    bool held() const { return lock.isValid(); }
+    bool held() const {
+        return std::any_of(std::begin(requests), std::end(requests),
+                           [](const Request& request) { return request.lock.isValid(); });
+    }
 };
 
 #elif defined(_WIN32)
