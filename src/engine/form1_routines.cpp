@@ -43,13 +43,22 @@ void Form1Routines::wait(const char* phase, ListControl& length_list, double bou
     // The count first reaches the bound once the reading lies half a second
     // short of the next whole number at or above it.
     const double wake_at = double{t0} + std::ceil(bound) - 0.5;
-    for (;;) {
-        c_.pump.pump_events(wake_at);
-        show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
-        update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
-        if (folded_elapsed(c_.clock, t0) >= bound) {
-            return;
+    try {
+        for (;;) {
+            c_.pump.pump_events(wake_at);
+            show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
+            update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+            if (folded_elapsed(c_.clock, t0) >= bound) {
+                return;
+            }
         }
+    } catch (RunTimeError& error) {
+        if (error.kind() == ErrorKind::Port) { // the port was lost while it waited
+            error.add_context(exposure_ < 1 ? std::string("The first exposure was next.")
+                                            : "Exposure " + std::to_string(exposure_ + 1) + " of " +
+                                                  std::to_string(exposures_) + " was next.");
+        }
+        throw;
     }
 }
 

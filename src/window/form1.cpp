@@ -304,7 +304,10 @@ void Form1::wire_events() {
     wire_picks(w_->cboPort, [this] { pick_port(); });
     // A screen reader gives the port's description without hovering.
     connect(w_->cboPort, &QComboBox::currentIndexChanged, this, [this] { describe_port(); });
-    new PortWatch(this, directory_.watched_folders(), [this] { describe_port(); });
+    new PortWatch(this, directory_.watched_folders(), [this] { ports_changed(); });
+    loss_grace_.setSingleShot(true);
+    loss_grace_.setInterval(1000);
+    connect(&loss_grace_, &QTimer::timeout, this, [this] { stop_if_lost_while_waiting(); });
     connect(w_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(w_->einde, &QAction::triggered, this, [this] { einde_Click(); });
 }
@@ -343,6 +346,29 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
 void Form1::pick_port() {
     directory_.fix(w_->cboPort->currentIndex() + 1);
     describe_port();
+}
+
+// The device the next exposure is to open has left during the start delay
+// or a pause. Unless it comes back within a second (a replugged adapter
+// comes back under a new name), the run stops now, not when that exposure
+// begins.
+void Form1::ports_changed() {
+    describe_port();
+    if (running_ && !comm_.port_open() && !loss_grace_.isActive() &&
+        directory_.reach(w_->cboPort->currentIndex() + 1).missing) {
+        loss_grace_.start();
+    }
+}
+
+void Form1::stop_if_lost_while_waiting() {
+    on_event([this] {
+        const int row = w_->cboPort->currentIndex() + 1;
+        const RowReach reach = directory_.reach(row);
+        if (running_ && !comm_.port_open() && reach.missing) {
+            throw SerialError(SerialError::Reason::Lost, row, reach.missing->device,
+                              reach.missing->description);
+        }
+    });
 }
 
 void Form1::on_event(const std::function<void()>& handler) {

@@ -72,6 +72,8 @@ private:
     void wire_events();
     void wire_picks(QComboBox* combo, std::function<void()> picked);
     void pick_port();
+    void ports_changed();
+    void stop_if_lost_while_waiting();
     void on_event(const std::function<void()>& handler);
     void handle_outer_failure(const std::exception_ptr& failure);
     void report(const QString& message);
@@ -88,6 +90,7 @@ private:
     std::unique_ptr<Adapters> a_;
     std::unique_ptr<Form1Routines> routines_;
     Reporter report_;
+    QTimer loss_grace_; // a second for a device that left to come back
     bool running_ = false;
     bool ended_ = false;
 };

@@ -205,13 +205,15 @@ TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndLeavesTheWindowAsAFin
 
 INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
                          testing::Values(PhaseCase{"lead_in", Phase::LeadIn,
-                                                   "Com1 is no longer there.\n\nPlug it back in."},
+                                                   "Com1 is no longer there. The first exposure "
+                                                   "was next.\n\nPlug it back in."},
                                          // The first pass of the first exposure: 0.25 s in.
                                          PhaseCase{"exposure", Phase::Exposure,
                                                    "Com1 is no longer there. Exposure 1 of 2 had "
                                                    "run 0 seconds.\n\nPlug it back in."},
                                          PhaseCase{"pause", Phase::Pause,
-                                                   "Com1 is no longer there.\n\nPlug it back in."},
+                                                   "Com1 is no longer there. Exposure 2 of 2 was "
+                                                   "next.\n\nPlug it back in."},
                                          PhaseCase{"unexpected", Phase::Exposure,
                                                    "Nocturo met a problem it did not expect "
                                                    "(std::bad_alloc). The run was stopped and the "

@@ -71,6 +71,7 @@ RowReach PortDirectory::reach(int row) {
     PortList now = source_.list();
     RowReach reach;
     reach.left_out = std::move(now.left_out);
+    reach.stranded = std::move(now.stranded);
     std::optional<PortInfo> at_place;
     if (row >= 1 && static_cast<std::size_t>(row) <= now.ports.size()) {
         at_place = now.ports[static_cast<std::size_t>(row) - 1];

@@ -35,6 +35,9 @@ struct PortInfo {
 struct PortList {
     std::vector<PortInfo> ports;       // in row order: row k reaches the k-th
     std::vector<std::string> left_out; // ports no row reaches, each with why
+    // USB-serial adapters plugged in that the system gave no port, each with
+    // why and what to do.
+    std::vector<std::string> stranded;
 };
 
 // The ports of one system as they are now. Reading them never opens a port.
@@ -52,6 +55,7 @@ struct RowReach {
     std::optional<PortInfo> missing;   // the row's device, when it is not there
     std::optional<PortInfo> occupant;  // what sits at the row's place meanwhile
     std::vector<std::string> left_out; // ports no row reaches, and why
+    std::vector<std::string> stranded; // adapters with no port, and why
 };
 
 class PortDirectory {
