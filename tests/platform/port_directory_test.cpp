@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Then::SameRun, Opened::Camera}),
     [](const auto& p) { return std::string(p.param.name); });
 
-enum class Machine { PcWithSerialConsole, RaspberryPi };
+enum class Machine { PcWithSerialConsole, RaspberryPi, Brltty, NoDriver };
 
 struct LeftOutCase {
     const char* name;
@@ -228,6 +228,19 @@ TEST_P(PortsLeftOut, AreReachedByNoRowAndTheTooltipSaysWhy) {
         tty("ttyS0", "4");
         tty("ttyS1", "4"); // a real 16550 with no console stays a row
         write(root / "proc/cmdline", "BOOT_IMAGE=/vmlinuz console=tty1 console=ttyS0,115200n8");
+    } else if (GetParam().machine != Machine::RaspberryPi) { // a CH340 that got no port
+        adapter("1-4", "USB Serial", "");
+        write(root / "devices/usb1/1-4/idVendor", "1a86");
+        write(root / "devices/usb1/1-4/idProduct", "7523");
+        fs::create_directories(root / "bus/usb/devices");
+        fs::create_directory_symlink(root / "devices/usb1/1-4", root / "bus/usb/devices/1-4");
+        if (GetParam().machine == Machine::Brltty) {
+            fs::create_directories(root / "bus/drivers/usbfs");
+            fs::create_directory_symlink(root / "bus/drivers/usbfs",
+                                         root / "devices/usb1/1-4/1-4:1.0/driver");
+            fs::create_directories(root / "proc/812");
+            write(root / "proc/812/comm", "brltty");
+        }
     } else {
         fs::create_directories(root / "firmware/devicetree/base");
         std::ofstream(root / "firmware/devicetree/base/compatible")
@@ -263,7 +276,21 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Com1: no serial port has that number now\nLeft out:\n"
                                 "ttyAMA0: the Raspberry Pi's own UART has no DTR pin; use a "
                                 "USB-serial adapter\nttyS0: the Raspberry Pi's own UART has no "
-                                "DTR pin; use a USB-serial adapter"}),
+                                "DTR pin; use a USB-serial adapter"},
+                    LeftOutCase{"adapter_taken_by_brltty",
+                                Machine::Brltty,
+                                {},
+                                "Com1: no serial port has that number now\nUSB Serial (1a86:7523) "
+                                "is plugged in but has no serial port: brltty has taken the "
+                                "adapter: remove brltty (sudo apt remove brltty) or mask its udev "
+                                "rule, then plug the adapter in again"},
+                    LeftOutCase{"adapter_with_no_driver",
+                                Machine::NoDriver,
+                                {},
+                                "Com1: no serial port has that number now\nUSB Serial (1a86:7523) "
+                                "is plugged in but has no serial port: no driver took it: load "
+                                "its kernel module (sudo modprobe ch341), then plug the adapter "
+                                "in again"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Windows keeps every adapter's number; one above 16 is reached by no row.

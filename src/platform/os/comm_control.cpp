@@ -19,15 +19,24 @@ PortInfo CommControl::device_for_row() const {
     if (reach.port) {
         return *reach.port;
     }
-    if (!reach.missing) {
-        throw SerialError(SerialError::Reason::NoSuchPort, comm_port_, "", "");
-    }
-    if (reach.missing->identity == opened_) {
+    if (reach.missing && reach.missing->identity == opened_) {
         throw SerialError(SerialError::Reason::Lost, comm_port_, reach.missing->device,
                           reach.missing->description);
     }
-    throw SerialError(SerialError::Reason::NotConnected, comm_port_, reach.missing->device,
-                      not_connected_text(comm_port_, *reach.missing, reach.occupant));
+    SerialError error =
+        reach.missing
+            ? SerialError(SerialError::Reason::NotConnected, comm_port_, reach.missing->device,
+                          not_connected_text(comm_port_, *reach.missing, reach.occupant))
+            : SerialError(SerialError::Reason::NoSuchPort, comm_port_, "", "");
+    // An adapter that is plugged in but got no port is the likely one.
+    std::string advice;
+    for (const std::string& stranded : reach.stranded) {
+        advice += (advice.empty() ? "" : "\n") + stranded + ".";
+    }
+    if (!advice.empty()) {
+        error.set_advice(advice);
+    }
+    throw error;
 }
 
 void CommControl::set_port_open(bool open) {

@@ -103,6 +103,9 @@ std::string PortDirectory::describe(int row) {
     }
     if (!now.port) {
         std::string text = row_name(row) + ": no serial port has that number now";
+        if (!now.stranded.empty()) {
+            text += "\n" + joined(now.stranded, "\n");
+        }
         if (!now.left_out.empty()) {
             text += "\nLeft out:\n" + joined(now.left_out, "\n");
         }

@@ -116,6 +116,105 @@ bool raspberry_pi_uart(const fs::path& sys, const fs::path& entry) {
                      {"uart-pl011", "arm,pl011", "bcm2835-aux-uart"});
 }
 
+bool brltty_running(const fs::path& proc) {
+    std::error_code ec;
+    for (fs::directory_iterator it(proc, ec), end; !ec && it != end; it.increment(ec)) {
+        if (first_line(it->path() / "comm") == "brltty") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The kernel module that drives a USB device as a serial port, when it is a
+// known USB-serial chip or has a modem's ACM interface; empty otherwise.
+std::string serial_module(const fs::path& usb, const std::vector<fs::path>& interfaces) {
+    const std::string vendor = first_line(usb / "idVendor");
+    const std::string product = first_line(usb / "idProduct");
+    const struct {
+        const char* vendor;
+        std::initializer_list<const char*> products; // none: every product
+        const char* module;
+    } chips[] = {{"0403", {}, "ftdi_sio"},
+                 {"1a86", {"7523", "5523", "55d4"}, "ch341"},
+                 {"067b", {"2303"}, "pl2303"},
+                 {"10c4", {"ea60", "ea70"}, "cp210x"}};
+    for (const auto& chip : chips) {
+        if (vendor == chip.vendor &&
+            (chip.products.size() == 0 || names_any(product, chip.products))) {
+            return chip.module;
+        }
+    }
+    for (const fs::path& interface : interfaces) {
+        if (first_line(interface / "bInterfaceClass") == "02" &&
+            first_line(interface / "bInterfaceSubClass") == "02") {
+            return "cdc_acm";
+        }
+    }
+    return {};
+}
+
+// USB-serial adapters plugged in that have no tty: taken by brltty (which
+// claims CH340 adapters as braille displays) or by another program through
+// usbfs, or bound to no driver at all.
+std::vector<std::string> stranded_adapters(const fs::path& sys, const fs::path& proc) {
+    std::vector<std::string> notes;
+    std::error_code ec;
+    for (fs::directory_iterator it(sys / "bus/usb/devices", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code unreadable;
+        const fs::path usb = fs::canonical(it->path(), unreadable);
+        if (unreadable || !fs::exists(usb / "idVendor", unreadable)) {
+            continue; // an interface, not a device
+        }
+        std::vector<fs::path> interfaces;
+        bool has_port = false;
+        for (const auto& below : fs::directory_iterator(usb, unreadable)) {
+            if (below.path().filename().string().rfind(usb.filename().string() + ":", 0) != 0) {
+                continue;
+            }
+            interfaces.push_back(below.path());
+            for (fs::recursive_directory_iterator tty(below.path(), unreadable), last;
+                 !unreadable && tty != last; tty.increment(unreadable)) {
+                has_port = has_port || tty->path().filename().string().rfind("tty", 0) == 0;
+                if (tty.depth() >= 1) {
+                    tty.disable_recursion_pending();
+                }
+            }
+        }
+        const std::string module = serial_module(usb, interfaces);
+        if (module.empty() || has_port) {
+            continue;
+        }
+        bool claimed = false;
+        bool bound = false;
+        for (const fs::path& interface : interfaces) {
+            const std::string driver =
+                fs::read_symlink(interface / "driver", unreadable).filename().string();
+            claimed = claimed || driver == "usbfs";
+            bound = bound || !driver.empty();
+        }
+        std::string why;
+        if (claimed && brltty_running(proc)) {
+            why = "brltty has taken the adapter: remove brltty (sudo apt remove brltty) or mask "
+                  "its udev rule, then plug the adapter in again";
+        } else if (claimed) {
+            why = "a program has claimed it (usbfs): close that program, then plug the adapter "
+                  "in again";
+        } else if (!bound) {
+            why = "no driver took it: load its kernel module (sudo modprobe " + module +
+                  "), then plug the adapter in again";
+        } else {
+            continue; // its driver is still making the port
+        }
+        const std::string product = first_line(usb / "product");
+        notes.push_back((product.empty() ? "A USB device" : product) + " (" +
+                        first_line(usb / "idVendor") + ":" + first_line(usb / "idProduct") +
+                        ") is plugged in but has no serial port: " + why);
+    }
+    return notes;
+}
+
 } // namespace
 
 PortList SystemPorts::list() {
@@ -146,6 +245,7 @@ PortList SystemPorts::list() {
     sort_ports(list.ports);
     make_identities_unique(list.ports);
     std::sort(list.left_out.begin(), list.left_out.end());
+    list.stranded = stranded_adapters(sys_, proc_);
     return list;
 }
 
