@@ -289,7 +289,7 @@ def check_held_window(port, display, window, menu):
                  "with the system menu open: two DTR spans (%s)" % [w for _, w in dtr]):
         return
     late = dtr[1][0] - planned_end
-    check(0.0 <= late <= 0.1, "the shutter closes %.1f ms after the exposure's planned end, "
+    check(0.0 <= late <= 0.05, "the shutter closes %.1f ms after the exposure's planned end, "
           "with the window's menu open" % (late * 1000))
     check(dtr[2][0] - closed >= 3.45,
           "the menu held the window (the pause began when it closed, %.2f s before the next "

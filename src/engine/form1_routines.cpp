@@ -31,6 +31,38 @@ void Form1Routines::einde_Click() {
     c_.app.end_program();
 }
 
+// Marks a wait as under way for as long as it lives.
+class Form1Routines::WaitScope {
+public:
+    WaitScope(Form1Routines& routines, Waiting waiting) : routines_(routines) {
+        routines_.waiting_ = waiting;
+    }
+    ~WaitScope() { routines_.waiting_.reset(); }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+private:
+    Form1Routines& routines_;
+};
+
+void Form1Routines::show_status() {
+    if (!waiting_) {
+        return;
+    }
+    const float t0 = waiting_->t0;
+    if (waiting_->bar_scale == 0.0) {
+        show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
+        update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+        return;
+    }
+    c_.Bar1.set_value(static_cast<float>(folded_elapsed(c_.clock, t0) / waiting_->bar_scale));
+    update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+    const float current = exposure_seconds(c_.clock, t0);
+    show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
+    c_.Label2.set_caption("Current Exposure Time: " +
+                          str_number(static_cast<std::int64_t>(current)));
+}
+
 // begin_pause and tussen_pause share one loop. The end test compares the
 // whole seconds since t0 with length + bound_offset: the pause between
 // exposures compares with length + 0.5, so it only ends once a whole second
@@ -43,11 +75,16 @@ void Form1Routines::wait(const char* phase, ListControl& length_list, double bou
     // The count first reaches the bound once the reading lies half a second
     // short of the next whole number at or above it.
     const double wake_at = double{t0} + std::ceil(bound) - 0.5;
+    // The time remaining counts the clock's whole seconds, the run bar the
+    // rounded seconds since START.
+    const double refreshes[] = {0.0, double{start2_} + 0.5};
+    const WaitScope waiting(*this, {t0, 0.0});
     try {
         for (;;) {
-            c_.pump.pump_events(wake_at);
-            show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
-            update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
+            c_.pump.pump_events(wake_at, refreshes);
+            if (c_.pump.window_shown()) {
+                show_status();
+            }
             if (folded_elapsed(c_.clock, t0) >= bound) {
                 return;
             }
@@ -119,17 +156,19 @@ void Form1Routines::take_foto() {
 }
 
 void Form1Routines::hold_shutter(float t0, std::int16_t length, double end) {
-    const double bar_scale = length / 1000.0;
-    for (;;) {
-        c_.pump.pump_events(end);
-        c_.Bar1.set_value(static_cast<float>(folded_elapsed(c_.clock, t0) / bar_scale));
-        update_run_progress(c_.clock, c_.Bar2, start2_, plan_.schaal2);
-        const float current = exposure_seconds(c_.clock, t0);
-        show_time_remaining(c_.clock, c_.Label4, start2_, plan_.totaltime);
-        c_.Label2.set_caption("Current Exposure Time: " +
-                              str_number(static_cast<std::int64_t>(current)));
-        if (folded_elapsed(c_.clock, t0) >= length) {
-            break;
+    // Besides the time remaining and the run bar, the exposure's own line
+    // counts whole seconds since t0 and its bar rounded ones.
+    const double refreshes[] = {0.0, double{start2_} + 0.5, double{t0}, double{t0} + 0.5};
+    {
+        const WaitScope waiting(*this, {t0, length / 1000.0});
+        for (;;) {
+            c_.pump.pump_events(end, refreshes);
+            if (c_.pump.window_shown()) {
+                show_status();
+            }
+            if (folded_elapsed(c_.clock, t0) >= length) {
+                break;
+            }
         }
     }
 

@@ -12,6 +12,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace nocturo {
@@ -19,8 +20,10 @@ namespace nocturo {
 class Form1Routines {
 public:
     // How long after an exposure's planned end the platform releases its
-    // line if the wait has not done so by then.
-    static constexpr double kLateRelease = 0.05;
+    // line if the wait has not done so by then: well after the wait's own
+    // release, which comes within a millisecond of the end, and within 50 ms
+    // of the end even from a timer that fires a few milliseconds late.
+    static constexpr double kLateRelease = 0.025;
 
     explicit Form1Routines(Controls& controls) : c_(controls) {}
 
@@ -45,6 +48,9 @@ public:
     void begin_pause();
     void tussen_pause();
     void take_foto();
+    // The status lines of the wait under way as they stand now; nothing
+    // outside a wait. The pump calls it as the window shows again.
+    void show_status();
 
     float start2() const { return start2_; }
     const RunPlan& plan() const { return plan_; }
@@ -59,7 +65,15 @@ private:
     void show_idle();
     void abandon_run();
 
+    // What show_status needs of the wait under way.
+    struct Waiting {
+        float t0;
+        double bar_scale; // 0 in a pause: Bar1 and Label2 are the exposure's
+    };
+    class WaitScope;
+
     Controls& c_;
+    std::optional<Waiting> waiting_;
     float start2_ = 0.0f;
     RunPlan plan_;
     // Which exposure of how many is being taken; 0 outside a run.

@@ -7,6 +7,7 @@
 // tests/fakes with recorders and a scripted clock.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace nocturo {
@@ -80,10 +81,16 @@ public:
     // ProgramEnd instead.
     //
     // wake_at is the clock reading (unfolded: it may pass 86400) at which the
-    // caller's wait can first end. Nothing the caller shows changes in a way
-    // that matters before then except through events, so a pump may sleep
-    // until the next event or until wake_at, whichever comes first.
-    virtual void pump_events(double wake_at) = 0;
+    // caller's wait can first end. What the caller shows changes, besides
+    // through events, only when a reading passes origin + k, for a whole k,
+    // of one of the refresh origins: the status lines count whole seconds.
+    // So a pump may sleep until the next event, the next such reading or
+    // wake_at, whichever comes first; and while nobody can see the window,
+    // until the next event that matters or wake_at.
+    virtual void pump_events(double wake_at, std::span<const double> refresh_origins) = 0;
+    // Whether the window can be seen now. Refreshing what cannot be seen is
+    // skipped; the window is brought up to date as it shows again.
+    virtual bool window_shown() const = 0;
 };
 
 class Application {

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QToolTip>
+#include <QWindow>
 
 #include <cmath>
 
@@ -176,6 +177,8 @@ Form1::Form1(Options options)
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
     routines_ = std::make_unique<Form1Routines>(a_->controls);
     pump_.watch([this] { comm_.check_line(); });
+    pump_.on_shown([this] { on_event([this] { routines_->show_status(); }); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { note_visibility(); });
     wire_events();
     Form_Load();
     w_->Command1->setFocus();
@@ -468,6 +471,32 @@ void Form1::closeEvent(QCloseEvent* event) {
     // first, then the program ends.
     event->ignore();
     einde_Click();
+}
+
+// The window's own exposure tells whether it can be seen: not while it is
+// minimised or unmapped, nor while the system hides the whole program.
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QWindow* window = windowHandle()) {
+        window->removeEventFilter(this); // once, however often it is shown
+        window->installEventFilter(this);
+    }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // Seen before the window paints what it exposes: the status lines are
+    // brought up to date first.
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        note_visibility();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::note_visibility() {
+    const Qt::ApplicationState state = QGuiApplication::applicationState();
+    const QWindow* window = windowHandle();
+    pump_.set_shown(window != nullptr && window->isExposed() && state != Qt::ApplicationHidden &&
+                    state != Qt::ApplicationSuspended);
 }
 
 QString Form1::port_tooltip() {

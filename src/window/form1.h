@@ -63,6 +63,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Widgets;
@@ -78,6 +80,7 @@ private:
     void handle_outer_failure(const std::exception_ptr& failure);
     void report(const QString& message);
     void describe_port();
+    void note_visibility();
 
     std::unique_ptr<Widgets> w_;
     std::unique_ptr<PortSource> ports_;

@@ -30,7 +30,7 @@ TEST(Exposure, OpensTheLineSetsUpTheBarTimesAndReleasesInThatOrder) {
         "Bar1.Value=0",
         "Bar1.7=1",
         "Timer", // t0, after the set-up
-        "MSComm1.ReleaseDTRAt=104.55",
+        "MSComm1.ReleaseDTRAt=104.525",
         "Pump",
         "Timer",
         "Bar1.Value=0",

@@ -139,14 +139,25 @@ void FakeApp::end_program() {
     throw ProgramEnd{};
 }
 
-void FakePump::pump_events(double wake_at) {
+void FakePump::pump_events(double wake_at, std::span<const double>) {
     ++passes;
     if (passes > limit) {
         throw std::logic_error("a wait did not end");
     }
     wake_ats.push_back(wake_at);
     journal_.push_back("Pump");
-    if (!times.empty()) {
+    const auto wait_end = static_cast<float>(std::fmod(wake_at, 86400.0));
+    if (hidden && shown_at && *shown_at <= std::max(wait_end, clock_.now())) {
+        clock_.set(*shown_at);
+        hidden = false;
+        shown_at.reset();
+        if (on_shown) {
+            on_shown();
+        }
+    } else if (hidden) {
+        // Past the end's own reading by a step, where it rounds below the end.
+        clock_.now() < wait_end ? clock_.set(wait_end) : clock_.advance(step);
+    } else if (!times.empty()) {
         if (static_cast<std::size_t>(passes) > times.size()) {
             throw std::logic_error("the scripted readings ran out");
         }

@@ -137,7 +137,9 @@ private:
     Journal& journal_;
 };
 
-// Moves the clock on at every pass: by step, or to the next of times. An
+// Moves the clock on at every pass: by step, or to the next of times; while
+// hidden, to the reading at which the wait can first end, or to shown_at,
+// where the window shows again and on_shown runs. An
 // action registered for pass n runs inside the pump at that pass, after the
 // clock has moved, as an event handler would; it may move the clock further,
 // as a handler that holds the window's thread does. A release the serial
@@ -147,9 +149,13 @@ class FakePump : public EventPump {
 public:
     FakePump(Journal& journal, FakeClock& clock, FakeSerial& serial)
         : journal_(journal), clock_(clock), serial_(serial) {}
-    void pump_events(double wake_at) override;
+    void pump_events(double wake_at, std::span<const double> refresh_origins) override;
+    bool window_shown() const override { return !hidden; }
 
     double step = 0.25;
+    bool hidden = false;
+    std::optional<float> shown_at;
+    std::function<void()> on_shown;
     std::vector<float> times;
     std::map<int, std::function<void()>> actions;
     std::function<void()> each_pass; // runs inside every pass, after the actions

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace nocturo {
 namespace {
@@ -22,17 +23,23 @@ bool is_end(const std::exception_ptr& failure) {
 }
 
 constexpr double kSpinSeconds = 0.0015;
-// How late a coarse timer may fire at most: 5 % of a refresh is what Qt
-// allows itself, so this leaves room to spare.
-constexpr int kCoarseSlackMs = 20;
+// The last approach to a wait's end, or to the alarm, on a precise timer.
+constexpr int kFinalApproachMs = 50;
+// A coarse timer may come 5 % early or late; below 20 s Qt keeps it coarse.
+constexpr int kLongestCoarseMs = 19000;
+// While the window is hidden the serial port is still looked at this often.
+constexpr int kHiddenWatchMs = 1000;
+// Values that change within this much of one another are shown together, a
+// little late: the 40 ms the window's refreshes always allowed themselves.
+constexpr double kRefreshTogether = 0.04;
 
 #ifdef _WIN32
-// On Windows every sleep is precise. With coarse timers between the
-// refreshes, the end of a wait under Wine came 10 to 15 ms late in about one
-// wait of six; with precise ones it never did.
-constexpr bool kCoarseRefreshes = false;
+// On Windows a precise timer holds the whole system's timer at a
+// millisecond for as long as it runs, which keeps a laptop's processor out
+// of its deep idle states.
+constexpr bool kPreciseIsFree = false;
 #else
-constexpr bool kCoarseRefreshes = true;
+constexpr bool kPreciseIsFree = true;
 #endif
 
 // Seconds from now until wake_at on a clock that folds at midnight.
@@ -46,13 +53,44 @@ double seconds_until(double wake_at, double now) {
     return remaining;
 }
 
+// Starts timer to wake at most ms from now and never later: precise for
+// the last approach, and wherever that costs nothing; otherwise coarse and
+// short enough to come before the last approach even 5 % late.
+void start_towards(QTimer& timer, int ms) {
+    if (kPreciseIsFree || ms <= kFinalApproachMs) {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.start(std::max(0, ms));
+        return;
+    }
+    timer.setTimerType(Qt::CoarseTimer);
+    timer.start(std::min((ms - kFinalApproachMs) * 20 / 21, kLongestCoarseMs));
+}
+
+// Seconds from now until what the window shows next changes: a reading
+// passing origin + k for a whole k; values due close together come together.
+double seconds_until_refresh(std::span<const double> origins, double now) {
+    std::vector<double> due;
+    for (const double origin : origins) {
+        const double since = now - origin;
+        due.push_back(std::floor(since) + 1.0 - since);
+    }
+    std::sort(due.begin(), due.end());
+    double together = due.empty() ? 1.0 : due.front();
+    for (const double next : due) {
+        if (next <= due.front() + kRefreshTogether) {
+            together = next;
+        }
+    }
+    return together;
+}
+
 } // namespace
 
 QtPump::QtPump(SteadyDayClock& clock, Mode mode) : clock_(clock), mode_(mode) {
     wake_.setSingleShot(true);
 }
 
-void QtPump::pump_events(double wake_at) {
+void QtPump::pump_events(double wake_at, std::span<const double> refresh_origins) {
     ++depth_;
     struct Leave {
         int& depth;
@@ -63,33 +101,62 @@ void QtPump::pump_events(double wake_at) {
     // as soon as the time is past the midpoint below it.
     const float target = static_cast<float>(std::fmod(wake_at, 86400.0));
     const double half_step = (double{target} - double{std::nextafter(target, 0.0f)}) / 2.0;
-    const double remaining = seconds_until(wake_at, clock_.now()) - half_step;
-    if (mode_ == Mode::Busy || remaining < kSpinSeconds) {
-        // The wait may end within the next timer tick: look at the events
-        // and go on, so the end is seen the moment it comes.
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    } else {
+    for (;;) {
+        const double now = clock_.now();
+        const double remaining = seconds_until(wake_at, now) - half_step;
+        if (mode_ == Mode::Busy || remaining < kSpinSeconds) {
+            // The wait may end within the next timer tick: look at the events
+            // and go on, so the end is seen the moment it comes.
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            after_events();
+            return;
+        }
         // Timers run in whole milliseconds and wake a little late; waking a
         // tick early and passing quickly through the last one ends the wait
         // on time for the cost of about a millisecond of processor time.
         const int until_end_ms =
             static_cast<int>(std::floor((remaining - kSpinSeconds) * 1000.0)) + 1;
-        // A refresh far from the end may come a little late: a coarse timer
-        // lets the system bundle its wake-ups. Only the last approach needs a
-        // precise one.
-        const bool far = until_end_ms > kRefreshMs + kCoarseSlackMs;
-        wake_.setTimerType(kCoarseRefreshes && far ? Qt::CoarseTimer : Qt::PreciseTimer);
-        wake_.start(std::min(kRefreshMs, until_end_ms));
+        if (!shown_) {
+            start_towards(wake_, std::min(until_end_ms, kHiddenWatchMs));
+        } else if (const int refresh_ms =
+                       static_cast<int>(
+                           std::ceil(seconds_until_refresh(refresh_origins, now) * 1000.0)) +
+                       1;
+                   refresh_ms + kFinalApproachMs < until_end_ms) {
+            // A value shown a few milliseconds late is no matter, and a
+            // coarse timer on Windows is only ever late.
+            wake_.setTimerType(kPreciseIsFree ? Qt::PreciseTimer : Qt::CoarseTimer);
+            wake_.start(refresh_ms);
+        } else {
+            start_towards(wake_, until_end_ms);
+        }
+        const bool was_shown = shown_;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         wake_.stop();
+        after_events();
+        // Hidden, only the end of the wait, an error or the window showing
+        // again is reason to go back to it.
+        if (was_shown || shown_) {
+            return;
+        }
     }
+}
 
+void QtPump::after_events() {
     if (pending_) {
         std::exception_ptr failure = std::exchange(pending_, nullptr);
         std::rethrow_exception(failure);
     }
     if (watch_) {
         watch_();
+    }
+}
+
+void QtPump::set_shown(bool shown) {
+    const bool again = shown && !shown_;
+    shown_ = shown;
+    if (again && refresh_) {
+        refresh_();
     }
 }
 
@@ -114,14 +181,23 @@ void QtPump::hold(std::exception_ptr failure) {
 
 QtAlarm::QtAlarm(SteadyDayClock& clock) : clock_(clock) {
     timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { action_(); });
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+        if (seconds_until(at_, clock_.now()) > 0.0) {
+            arm(); // a coarse timer's stage on the way
+        } else {
+            action_();
+        }
+    });
 }
 
 void QtAlarm::set(double at, std::function<void()> action) {
+    at_ = at;
     action_ = std::move(action);
-    const double ms = std::ceil(seconds_until(at, clock_.now()) * 1000.0);
-    timer_.start(static_cast<int>(std::max(0.0, ms)));
+    arm();
+}
+
+void QtAlarm::arm() {
+    start_towards(timer_, static_cast<int>(std::ceil(seconds_until(at_, clock_.now()) * 1000.0)));
 }
 
 } // namespace nocturo

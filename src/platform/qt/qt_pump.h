@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <functional>
+#include <span>
 #include <utility>
 
 namespace nocturo {
@@ -15,9 +16,11 @@ namespace nocturo {
 // The one event pump of the program. Each call hands every pending Qt event to
 // its handler; then, rather than returning at once and being called again
 // straight away, it sleeps until the next event arrives, the caller's wait can
-// first end, or the status lines are due for a refresh. A wait therefore costs
-// almost no processor time and still ends within a millisecond or so of its
-// moment.
+// first end, or something the window shows changes. While nobody can see the
+// window it does not wake for what the window shows at all, only for the end
+// of the wait and, about once a second, to look at the serial port. A wait
+// therefore costs almost no processor time, wakes the computer rarely, and
+// still ends within a millisecond or so of its moment.
 class QtPump : public EventPump {
 public:
     enum class Mode {
@@ -25,16 +28,20 @@ public:
         Busy,     // returns at once, as a loop with no sleep would; for comparison only
     };
 
-    // Longest sleep between two passes: the status lines refresh 25 times a second.
-    static constexpr int kRefreshMs = 40;
-
     explicit QtPump(SteadyDayClock& clock, Mode mode = Mode::Sleeping);
 
-    void pump_events(double wake_at) override;
+    void pump_events(double wake_at, std::span<const double> refresh_origins) override;
+    bool window_shown() const override { return shown_; }
+
+    // Whether the window can be seen, as the window learns it. As it shows
+    // again, refresh brings what it shows up to date, before it is painted,
+    // and the wait under way goes on with a pass of its own.
+    void set_shown(bool shown);
+    void on_shown(std::function<void()> refresh) { refresh_ = std::move(refresh); }
 
     // Runs at every pass once the events are handled; what it throws ends
     // the wait that pumped, as a failing handler would. The window watches
-    // its serial port here, so a pulled adapter is seen within a refresh.
+    // its serial port here, so a pulled adapter is seen within a second.
     void watch(std::function<void()> check) { watch_ = std::move(check); }
 
     // Runs a window event handler. When the handler runs inside pump_events,
@@ -46,19 +53,22 @@ public:
 
 private:
     void hold(std::exception_ptr failure);
+    void after_events();
 
     SteadyDayClock& clock_;
     Mode mode_;
     int depth_ = 0;
+    bool shown_ = true;
     std::exception_ptr pending_;
     std::function<void()> watch_;
+    std::function<void()> refresh_;
     QTimer wake_;
 };
 
-// An alarm on a precise Qt timer. Qt delivers its timers inside the
-// system's own modal loops as well (on Windows while a window is dragged or
-// its menu is open), where no wait of the program's gets to run, and inside
-// any other handler that keeps the window's thread.
+// An alarm on a Qt timer, precise for its last approach. Qt delivers its
+// timers inside the system's own modal loops as well (on Windows while a
+// window is dragged or its menu is open), where no wait of the program's gets
+// to run, and inside any other handler that keeps the window's thread.
 class QtAlarm : public Alarm {
 public:
     explicit QtAlarm(SteadyDayClock& clock);
@@ -67,8 +77,11 @@ public:
     void cancel() override { timer_.stop(); }
 
 private:
+    void arm();
+
     SteadyDayClock& clock_;
     QTimer timer_;
+    double at_ = 0.0;
     std::function<void()> action_;
 };
 
