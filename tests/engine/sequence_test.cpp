@@ -288,6 +288,75 @@ TEST(Sequence, AnExposureEndsOnTimeWhileTheThreadIsHeldAndTheNextIsTakenInFull) 
     EXPECT_FALSE(w.MSComm1.open);
 }
 
+struct HiddenCase {
+    const char* name;
+    float hide_at;      // the window is hidden from the first pass at this reading
+    float shown_at;     // and shown again at this one; 0: not during the run
+    const char* label4; // the first time-remaining line written once it shows
+};
+
+class HiddenWindow : public testing::TestWithParam<HiddenCase> {};
+
+// The defaults from 1000.0: the start delay ends at 1002.5, the first
+// exposure at 1007.0, the pause at 1010.5 and the run at 1015.0.
+TEST_P(HiddenWindow, IsNotRefreshedUntilItShowsAndTheLineMovesAsWhenShown) {
+    auto run = [](FakeWindow& w) {
+        w.load();
+        w.clock.set(1000.0f);
+        w.pump.step = 1.0 / 128;
+        w.form.run_series([](const RunTimeError& e) { FAIL() << e.what(); });
+    };
+    FakeWindow shown;
+    run(shown);
+
+    FakeWindow w;
+    std::size_t hidden_from = 0;
+    std::size_t shown_from = 0;
+    w.pump.each_pass = [&] {
+        if (hidden_from == 0 && w.clock.now() >= GetParam().hide_at) {
+            w.pump.hidden = true;
+            if (GetParam().shown_at > 0.0f) {
+                w.pump.shown_at = GetParam().shown_at;
+            }
+            hidden_from = w.journal.size();
+        }
+    };
+    w.pump.on_shown = [&] {
+        shown_from = w.journal.size();
+        w.form.show_status();
+    };
+    run(w);
+
+    const auto idle = std::find(w.journal.begin(), w.journal.end(), "Label5=         Idle");
+    // Going idle writes the run's last lines: those are no refreshes.
+    const auto until = shown_from > 0 ? w.journal.begin() + shown_from : idle - 3;
+    const auto refresh = [](const std::string& e) {
+        return e.rfind("Label4=", 0) == 0 || e.rfind("Bar2.Value=", 0) == 0 ||
+               e.rfind("Label2=Current Exposure Time:  ", 0) == 0;
+    };
+    ASSERT_GT(hidden_from, 0u);
+    EXPECT_EQ(std::count_if(w.journal.begin() + hidden_from, until, refresh), 0);
+    if (shown_from > 0) {
+        const auto label4 = [](const std::string& e) { return e.rfind("Label4=", 0) == 0; };
+        EXPECT_EQ(*std::find_if(until, w.journal.end(), label4), GetParam().label4);
+        // Once as it shows, before it paints, and once by the wait's own pass.
+        EXPECT_EQ(std::count_if(until, std::find(until, w.journal.end(), "Pump"), label4), 2);
+    }
+    ASSERT_EQ(w.MSComm1.edges.size(), shown.MSComm1.edges.size());
+    for (std::size_t i = 0; i < w.MSComm1.edges.size(); ++i) {
+        EXPECT_EQ(w.MSComm1.edges[i].time, shown.MSComm1.edges[i].time) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Visibility, HiddenWindow,
+                         testing::Values(HiddenCase{"from_the_start_delay_to_the_pause", 1000.2f,
+                                                    1008.3125f,
+                                                    "Label4=Time remaining:  8 Seconds"},
+                                         HiddenCase{"in_an_exposure", 1003.0f, 1005.109375f,
+                                                    "Label4=Time remaining:  11 Seconds"},
+                                         HiddenCase{"for_the_whole_run", 1000.2f, 0.0f, ""}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(WaysOut, EndWhoseCloseFailsReportsAndStillEndsWithoutReturningToIdle) {
     FakeWindow w;
     w.load();
