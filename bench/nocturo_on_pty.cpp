@@ -2,12 +2,13 @@
 // command line. START is pressed as soon as the window shows.
 //
 //   nocturo_on_pty DEVICE [--rows E,N,D,P] [--busy] [--idle SECONDS]
-//                         [--report FILE] [--quit]
+//                         [--hide SECONDS] [--report FILE] [--quit]
 //
 // --rows    list rows (0 for the first) of exposure time, number of
 //           exposures, start delay and pause, picked before START
 // --busy    an event pump that never sleeps, for comparison
 // --idle    after the run, stay idle this long
+// --hide    this long after START, hide the window (unmap it) until the end
 // --report  after the run (and the idle time), write CPU seconds of the run
 //           and of the idle time, wall seconds of each and peak resident
 //           memory to FILE
@@ -58,13 +59,14 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: nocturo_on_pty DEVICE [--rows E,N,D,P] [--busy] "
-                             "[--idle SECONDS] [--report FILE] [--quit]\n");
+                             "[--idle SECONDS] [--hide SECONDS] [--report FILE] [--quit]\n");
         return 2;
     }
     bool quit = false;
     bool busy = false;
     int rows[4] = {-1, -1, -1, -1};
     int idle_seconds = 0;
+    int hide_seconds = -1;
     std::string report;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -74,6 +76,8 @@ int main(int argc, char* argv[]) {
             busy = true;
         } else if (arg == "--rows" && i + 1 < argc) {
             std::sscanf(argv[++i], "%d,%d,%d,%d", &rows[0], &rows[1], &rows[2], &rows[3]);
+        } else if (arg == "--hide" && i + 1 < argc) {
+            hide_seconds = std::atoi(argv[++i]);
         } else if (arg == "--idle" && i + 1 < argc) {
             idle_seconds = std::atoi(argv[++i]);
         } else if (arg == "--report" && i + 1 < argc) {
@@ -116,6 +120,9 @@ int main(int argc, char* argv[]) {
             QCoreApplication::quit();
         }
     };
+    if (hide_seconds >= 0) {
+        QTimer::singleShot(hide_seconds * 1000, &window, [&window] { window.hide(); });
+    }
     QTimer::singleShot(0, &window, [&] {
         start = now();
         window.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
