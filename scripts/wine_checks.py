@@ -267,6 +267,29 @@ def check_program(exe, recorder, display, screenshot):
     port.close()
 
 
+def check_many_waits(exe, recorder, display):
+    """Nine exposures, picked by typing into the list: how late each wait ends."""
+    port = Port(recorder)
+    wine_run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = display.window()
+    time.sleep(1.0)
+    menu = display.geometry(window)[1] - CLIENT[1]
+    display.click(window, 340, 42 + menu)  # the text of the No Exp. list
+    subprocess.run(["xdotool", "key", "ctrl+a"], check=True)
+    subprocess.run(["xdotool", "type", "9 x"], check=True)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+    display.click(window, START[0], START[1] + menu)
+    wait_for(lambda: len(dtr_edges(port)) >= 18, 120)
+    dtr = dtr_edges(port)
+    if check([w for _, w in dtr] == ["DTR 1", "DTR 0"] * 9, "a typed \"9 x\" gives nine DTR spans (%d edges)" % len(dtr)):
+        late = sorted((dtr[i + 1][0] - dtr[i][0] - 4.5) * 1000 for i in range(0, 18, 2))
+        print("      exposure ends after the planned end, ms: " + ", ".join("%.1f" % l for l in late))
+        check(all(0.0 <= l <= 10.0 for l in late), "each of the nine ends within 10 ms (latest %.1f ms)" % late[-1])
+    wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
+    wait_for(lambda: wine_run.poll() is not None, 10)
+    port.close()
+
+
 def check_held_window(port, display, window, menu):
     """The window's system menu open from one second into an exposure until
     ten seconds past its planned end: Windows runs a modal loop meanwhile,
@@ -365,6 +388,7 @@ def main():
         try:
             if options.program:
                 check_program(options.program, recorder, display, options.screenshot)
+                check_many_waits(options.program, recorder, display)
                 check_session_end(options.program, recorder, display)
             if options.installer:
                 check_installer(options.installer, display)

@@ -53,6 +53,12 @@ double seconds_until(double wake_at, double now) {
     return remaining;
 }
 
+// How late a refresh's timer of ms may come: a coarse one by 5 % and a
+// tick of the system's timer.
+int latest_ms(int ms) {
+    return kPreciseIsFree ? 0 : ms / 20 + 16;
+}
+
 // Starts timer to wake at most ms from now and never later: precise for
 // the last approach, and wherever that costs nothing; otherwise coarse and
 // short enough to come before the last approach even 5 % late.
@@ -122,9 +128,10 @@ void QtPump::pump_events(double wake_at, std::span<const double> refresh_origins
                        static_cast<int>(
                            std::ceil(seconds_until_refresh(refresh_origins, now) * 1000.0)) +
                        1;
-                   refresh_ms + kFinalApproachMs < until_end_ms) {
+                   refresh_ms + latest_ms(refresh_ms) + kFinalApproachMs < until_end_ms) {
             // A value shown a few milliseconds late is no matter, and a
-            // coarse timer on Windows is only ever late.
+            // coarse timer on Windows is only ever late: not so late,
+            // though, that it passes the last approach to the end.
             wake_.setTimerType(kPreciseIsFree ? Qt::PreciseTimer : Qt::CoarseTimer);
             wake_.start(refresh_ms);
         } else {
