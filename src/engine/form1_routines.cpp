@@ -31,20 +31,6 @@ void Form1Routines::einde_Click() {
     c_.app.end_program();
 }
 
-// Marks a wait as under way for as long as it lives.
-class Form1Routines::WaitScope {
-public:
-    WaitScope(Form1Routines& routines, Waiting waiting) : routines_(routines) {
-        routines_.waiting_ = waiting;
-    }
-    ~WaitScope() { routines_.waiting_.reset(); }
-    WaitScope(const WaitScope&) = delete;
-    WaitScope& operator=(const WaitScope&) = delete;
-
-private:
-    Form1Routines& routines_;
-};
-
 void Form1Routines::show_status() {
     if (!waiting_) {
         return;
@@ -63,6 +49,26 @@ void Form1Routines::show_status() {
                           str_number(static_cast<std::int64_t>(current)));
 }
 
+// The passes of a wait: the events, the status lines where they can be
+// seen, and the end test against the whole seconds since t0.
+void Form1Routines::pass_until(Waiting waiting, double bound, double wake_at,
+                               std::span<const double> refreshes) {
+    waiting_ = waiting;
+    struct Over {
+        std::optional<Waiting>& waiting;
+        ~Over() { waiting.reset(); }
+    } over{waiting_};
+    for (;;) {
+        c_.pump.pump_events(wake_at, refreshes);
+        if (c_.pump.window_shown()) {
+            show_status();
+        }
+        if (folded_elapsed(c_.clock, waiting.t0) >= bound) {
+            return;
+        }
+    }
+}
+
 // begin_pause and tussen_pause share one loop. The end test compares the
 // whole seconds since t0 with length + bound_offset: the pause between
 // exposures compares with length + 0.5, so it only ends once a whole second
@@ -78,17 +84,8 @@ void Form1Routines::wait(const char* phase, ListControl& length_list, double bou
     // The time remaining counts the clock's whole seconds, the run bar the
     // rounded seconds since START.
     const double refreshes[] = {0.0, double{start2_} + 0.5};
-    const WaitScope waiting(*this, {t0, 0.0});
     try {
-        for (;;) {
-            c_.pump.pump_events(wake_at, refreshes);
-            if (c_.pump.window_shown()) {
-                show_status();
-            }
-            if (folded_elapsed(c_.clock, t0) >= bound) {
-                return;
-            }
-        }
+        pass_until({t0, 0.0}, bound, wake_at, refreshes);
     } catch (RunTimeError& error) {
         if (error.kind() == ErrorKind::Port) { // the port was lost while it waited
             error.add_context(exposure_ < 1 ? std::string("The first exposure was next.")
@@ -159,18 +156,7 @@ void Form1Routines::hold_shutter(float t0, std::int16_t length, double end) {
     // Besides the time remaining and the run bar, the exposure's own line
     // counts whole seconds since t0 and its bar rounded ones.
     const double refreshes[] = {0.0, double{start2_} + 0.5, double{t0}, double{t0} + 0.5};
-    {
-        const WaitScope waiting(*this, {t0, length / 1000.0});
-        for (;;) {
-            c_.pump.pump_events(end, refreshes);
-            if (c_.pump.window_shown()) {
-                show_status();
-            }
-            if (folded_elapsed(c_.clock, t0) >= length) {
-                break;
-            }
-        }
-    }
+    pass_until({t0, length / 1000.0}, length, end, refreshes);
 
     c_.Label2.set_caption("Current Exposure Time: 0");
     c_.MSComm1.set_dtr_enable(false);

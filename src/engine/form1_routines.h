@@ -56,7 +56,15 @@ public:
     const RunPlan& plan() const { return plan_; }
 
 private:
+    // What show_status needs of the wait under way.
+    struct Waiting {
+        float t0;
+        double bar_scale; // 0 in a pause: Bar1 and Label2 are the exposure's
+    };
+
     void wait(const char* phase, ListControl& length_list, double bound_offset);
+    void pass_until(Waiting waiting, double bound, double wake_at,
+                    std::span<const double> refreshes);
     void hold_shutter(float t0, std::int16_t length, double end);
     std::string which_exposure() const;
     std::string exposure_under_way(float t0);
@@ -64,13 +72,6 @@ private:
     // window idle.
     void show_idle();
     void abandon_run();
-
-    // What show_status needs of the wait under way.
-    struct Waiting {
-        float t0;
-        double bar_scale; // 0 in a pause: Bar1 and Label2 are the exposure's
-    };
-    class WaitScope;
 
     Controls& c_;
     std::optional<Waiting> waiting_;

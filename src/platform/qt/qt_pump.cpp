@@ -59,9 +59,9 @@ int latest_ms(int ms) {
     return kPreciseIsFree ? 0 : ms / 20 + 16;
 }
 
-// Starts timer to wake at most ms from now and never later: precise for
-// the last approach, and wherever that costs nothing; otherwise coarse and
-// short enough to come before the last approach even 5 % late.
+// Starts timer to wake by ms from now: precise for the last approach, and
+// wherever that costs nothing; otherwise coarse, and short enough that even
+// 5 % and a timer tick late it leaves time for the last approach.
 void start_towards(QTimer& timer, int ms) {
     if (kPreciseIsFree || ms <= kFinalApproachMs) {
         timer.setTimerType(Qt::PreciseTimer);
