@@ -29,11 +29,12 @@ protected:
         std::ofstream(file) << text << "\n";
     }
     // A USB serial adapter in the USB port given ("1-2").
-    void adapter(const std::string& port, const char* product, const char* serial) {
+    void adapter(const std::string& port, const char* product, const char* serial,
+                 const char* vendor = "0403", const char* id = "6001") {
         const fs::path dir = root / "devices/usb1" / port;
         fs::create_directories(dir / (port + ":1.0"));
-        write(dir / "idVendor", "0403");
-        write(dir / "idProduct", "6001");
+        write(dir / "idVendor", vendor);
+        write(dir / "idProduct", id);
         write(dir / "product", product);
         if (*serial != '\0') {
             write(dir / "serial", serial);
@@ -61,6 +62,10 @@ protected:
         }
     }
     void unplug(const std::string& name) { fs::remove_all(root / "class/tty" / name); }
+    void driver(const fs::path& device, const std::string& name) {
+        fs::create_directories(root / "bus/drivers" / name);
+        fs::create_directory_symlink(root / "bus/drivers" / name, device / "driver");
+    }
     // The node name stands for the device behind it.
     void node(const std::string& name, const std::string& device) {
         fs::remove(root / "dev" / name);
@@ -184,8 +189,7 @@ TEST_P(RowKeepsItsDevice, FromStartUpOn) {
     if (const auto at = message.find("{dev}"); at != std::string::npos) {
         message.replace(at, 5, (root / "dev").string());
     }
-    EXPECT_EQ(error.substr(0, message.size()), message) << error;
-    EXPECT_EQ(error.empty(), message.empty()) << error;
+    EXPECT_EQ(error.substr(0, std::max(message.size(), std::size_t{1})), message) << error;
     if (GetParam().then == Then::NewRun) { // the tooltip says the same meanwhile
         EXPECT_EQ(directory.describe(row) + ".", error.substr(0, error.find("\n\n")));
     }
@@ -217,8 +221,8 @@ enum class Machine { PcWithSerialConsole, RaspberryPi, Brltty, NoDriver };
 struct LeftOutCase {
     const char* name;
     Machine machine;
-    std::vector<std::string> rows; // the ports that remain, by name
-    const char* tooltip;           // of the first row that reaches nothing
+    const char* rows;    // the ports that remain, by name
+    const char* tooltip; // of the first row that reaches nothing
 };
 
 class PortsLeftOut : public FakeSysfs, public testing::WithParamInterface<LeftOutCase> {};
@@ -229,15 +233,11 @@ TEST_P(PortsLeftOut, AreReachedByNoRowAndTheTooltipSaysWhy) {
         tty("ttyS1", "4"); // a real 16550 with no console stays a row
         write(root / "proc/cmdline", "BOOT_IMAGE=/vmlinuz console=tty1 console=ttyS0,115200n8");
     } else if (GetParam().machine != Machine::RaspberryPi) { // a CH340 that got no port
-        adapter("1-4", "USB Serial", "");
-        write(root / "devices/usb1/1-4/idVendor", "1a86");
-        write(root / "devices/usb1/1-4/idProduct", "7523");
+        adapter("1-4", "USB Serial", "", "1a86", "7523");
         fs::create_directories(root / "bus/usb/devices");
         fs::create_directory_symlink(root / "devices/usb1/1-4", root / "bus/usb/devices/1-4");
         if (GetParam().machine == Machine::Brltty) {
-            fs::create_directories(root / "bus/drivers/usbfs");
-            fs::create_directory_symlink(root / "bus/drivers/usbfs",
-                                         root / "devices/usb1/1-4/1-4:1.0/driver");
+            driver(root / "devices/usb1/1-4/1-4:1.0", "usbfs");
             fs::create_directories(root / "proc/812");
             write(root / "proc/812/comm", "brltty");
         }
@@ -245,48 +245,38 @@ TEST_P(PortsLeftOut, AreReachedByNoRowAndTheTooltipSaysWhy) {
         fs::create_directories(root / "firmware/devicetree/base");
         std::ofstream(root / "firmware/devicetree/base/compatible")
             << std::string("raspberrypi,4-model-b\0brcm,bcm2711\0", 34);
-        for (const auto& [uart, driver] :
+        for (const auto& [uart, name] :
              {std::pair{"ttyAMA0", "uart-pl011"}, std::pair{"ttyS0", "bcm2835-aux-uart"}}) {
             tty(uart);
-            fs::create_directories(root / "bus/drivers" / driver);
-            fs::create_directory_symlink(root / "bus/drivers" / driver,
-                                         root / "class/tty" / uart / "device/driver");
+            this->driver(root / "class/tty" / uart / "device", name);
         }
     }
     SystemPorts source = system();
-    std::vector<std::string> rows;
+    std::string rows;
     for (const PortInfo& port : source.list().ports) {
-        rows.push_back(fs::path(port.device).filename().string());
+        rows += fs::path(port.device).filename().string();
     }
     EXPECT_EQ(rows, GetParam().rows);
     PortDirectory directory(source);
-    EXPECT_EQ(directory.describe(static_cast<int>(rows.size()) + 1), GetParam().tooltip);
+    EXPECT_EQ(directory.describe(rows.empty() ? 1 : 2), GetParam().tooltip);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, PortsLeftOut,
-    testing::Values(LeftOutCase{"console",
-                                Machine::PcWithSerialConsole,
-                                {"ttyS1"},
+    testing::Values(LeftOutCase{"console", Machine::PcWithSerialConsole, "ttyS1",
                                 "Com2: no serial port has that number now\nLeft out:\n"
                                 "ttyS0: the system console runs on it"},
-                    LeftOutCase{"raspberry_pi",
-                                Machine::RaspberryPi,
-                                {},
+                    LeftOutCase{"raspberry_pi", Machine::RaspberryPi, "",
                                 "Com1: no serial port has that number now\nLeft out:\n"
                                 "ttyAMA0: the Raspberry Pi's own UART has no DTR pin; use a "
                                 "USB-serial adapter\nttyS0: the Raspberry Pi's own UART has no "
                                 "DTR pin; use a USB-serial adapter"},
-                    LeftOutCase{"adapter_taken_by_brltty",
-                                Machine::Brltty,
-                                {},
+                    LeftOutCase{"adapter_taken_by_brltty", Machine::Brltty, "",
                                 "Com1: no serial port has that number now\nUSB Serial (1a86:7523) "
                                 "is plugged in but has no serial port: brltty has taken the "
                                 "adapter: remove brltty (sudo apt remove brltty) or mask its udev "
                                 "rule, then plug the adapter in again"},
-                    LeftOutCase{"adapter_with_no_driver",
-                                Machine::NoDriver,
-                                {},
+                    LeftOutCase{"adapter_with_no_driver", Machine::NoDriver, "",
                                 "Com1: no serial port has that number now\nUSB Serial (1a86:7523) "
                                 "is plugged in but has no serial port: no driver took it: load "
                                 "its kernel module (sudo modprobe ch341), then plug the adapter "
