@@ -146,17 +146,15 @@ void FakePump::pump_events(double wake_at, std::span<const double>) {
     }
     wake_ats.push_back(wake_at);
     journal_.push_back("Pump");
-    const auto wait_end = static_cast<float>(std::fmod(wake_at, 86400.0));
-    if (hidden && shown_at && *shown_at <= std::max(wait_end, clock_.now())) {
-        clock_.set(*shown_at);
-        hidden = false;
-        shown_at.reset();
-        if (on_shown) {
+    if (hidden) {
+        // To the end's own reading, then a step past it where it rounds below the end.
+        const auto end = static_cast<float>(std::fmod(wake_at, 86400.0));
+        const float next = clock_.now() < end ? end : clock_.now() + static_cast<float>(step);
+        hidden = !shown_at || *shown_at > next;
+        clock_.set(hidden ? next : *shown_at);
+        if (!hidden && on_shown) {
             on_shown();
         }
-    } else if (hidden) {
-        // Past the end's own reading by a step, where it rounds below the end.
-        clock_.now() < wait_end ? clock_.set(wait_end) : clock_.advance(step);
     } else if (!times.empty()) {
         if (static_cast<std::size_t>(passes) > times.size()) {
             throw std::logic_error("the scripted readings ran out");

@@ -158,8 +158,7 @@ bool have_tools() {
            fs::exists("/usr/lib/python3/dist-packages/dbusmock/templates/logind.py");
 }
 
-// Sleep and idle, and the lid switch, which logind lets suspend the laptop
-// whatever a sleep lock says.
+// Sleep and idle, and the lid switch, which a sleep lock alone leaves free.
 const std::vector<QStringList> kHeld = {
     {QStringLiteral("sleep:idle"), QStringLiteral("Nocturo"),
      QStringLiteral("A series of exposures is running"), QStringLiteral("block")},

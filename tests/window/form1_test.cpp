@@ -216,15 +216,12 @@ TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
     auto* list = w.get<QComboBox>(c.list);
     list->setCurrentIndex(c.from);
-    w.form->Combo1_Click();
-    const QString total = w.get<QLabel>("Label1")->text();
     list->setFocus();
     c.cursor < 0 ? list->lineEdit()->selectAll() : list->lineEdit()->setCursorPosition(c.cursor);
     for (const char* key = c.keys; *key != '\0'; ++key) {
         *key == '\b' ? QTest::keyClick(list->lineEdit(), Qt::Key_Backspace)
                      : QTest::keyClick(list->lineEdit(), *key);
         EXPECT_EQ(list->currentIndex(), c.from) << list->lineEdit()->text().toStdString();
-        EXPECT_EQ(w.get<QLabel>("Label1")->text(), total);
     }
     c.leave ? w.get<QPushButton>("Command1")->setFocus()
             : QTest::keyClick(list->lineEdit(), Qt::Key_Return);
