@@ -88,9 +88,9 @@ void Form1Routines::wait(const char* phase, ListControl& length_list, double bou
         pass_until({t0, 0.0}, bound, wake_at, refreshes);
     } catch (RunTimeError& error) {
         if (error.kind() == ErrorKind::Port) { // the port was lost while it waited
-            error.add_context(exposure_ < 1 ? std::string("The first exposure was next.")
-                                            : "Exposure " + std::to_string(exposure_ + 1) + " of " +
-                                                  std::to_string(exposures_) + " was next.");
+            error.add_context((exposure_ < 1 ? std::string("The first exposure")
+                                             : which_exposure(exposure_ + 1)) +
+                              " was next.");
         }
         throw;
     }
@@ -123,7 +123,7 @@ void Form1Routines::take_foto() {
         c_.MSComm1.set_port_open(true);
     } catch (RunTimeError& error) {
         if (error.kind() == ErrorKind::Port && exposure_ > 0) {
-            error.add_context(which_exposure() + " was next.");
+            error.add_context(which_exposure(exposure_) + " was next.");
         }
         throw;
     }
@@ -163,16 +163,17 @@ void Form1Routines::hold_shutter(float t0, std::int16_t length, double end) {
     c_.MSComm1.set_port_open(false);
 }
 
-std::string Form1Routines::which_exposure() const {
-    if (exposure_ < 1) {
+std::string Form1Routines::which_exposure(int exposure) const {
+    if (exposure < 1) {
         return "The exposure";
     }
-    return "Exposure " + std::to_string(exposure_) + " of " + std::to_string(exposures_);
+    return "Exposure " + std::to_string(exposure) + " of " + std::to_string(exposures_);
 }
 
 std::string Form1Routines::exposure_under_way(float t0) {
     const std::string seconds = std::to_string(static_cast<int>(exposure_seconds(c_.clock, t0)));
-    return which_exposure() + " had run " + seconds + (seconds == "1" ? " second." : " seconds.");
+    return which_exposure(exposure_) + " had run " + seconds +
+           (seconds == "1" ? " second." : " seconds.");
 }
 
 void Form1Routines::Command1_Click() {

@@ -66,7 +66,8 @@ private:
     void pass_until(Waiting waiting, double bound, double wake_at,
                     std::span<const double> refreshes);
     void hold_shutter(float t0, std::int16_t length, double end);
-    std::string which_exposure() const;
+    // "Exposure 2 of 5"
+    std::string which_exposure(int exposure) const;
     std::string exposure_under_way(float t0);
     // How every run ends, finished or abandoned: the plan recomputed and the
     // window idle.

@@ -30,6 +30,7 @@ namespace {
 
 const QColor kDarkRed(128, 0, 0);
 const QColor kOrange(255, 128, 0);
+const QColor kBorder(200, 80, 0); // the frames' and the bars' outline
 
 // Layout positions are in twips: 15 to a pixel at 96 dpi. Qt scales pixels
 // by the screen's device-pixel ratio, so the window stays sharp and the same
@@ -91,7 +92,7 @@ protected:
         const QFontMetrics metrics(font());
         const int middle = metrics.height() / 2;
         painter.fillRect(rect(), palette().color(QPalette::Window));
-        painter.setPen(QColor(200, 80, 0));
+        painter.setPen(kBorder);
         painter.drawRect(QRect(0, middle, width() - 1, height() - middle - 1));
         const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 2, metrics.height());
         painter.fillRect(caption, palette().color(QPalette::Window));
@@ -110,7 +111,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.setPen(QColor(200, 80, 0));
+        painter.setPen(kBorder);
         painter.setBrush(palette().color(QPalette::Base));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
         const int span = maximum() - minimum();
@@ -366,7 +367,7 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
 }
 
 void Form1::pick_port() {
-    directory_.fix(w_->cboPort->currentIndex() + 1);
+    directory_.fix(port_row());
     describe_port();
 }
 
@@ -376,21 +377,29 @@ void Form1::pick_port() {
 // begins.
 void Form1::ports_changed() {
     describe_port();
-    if (running_ && !comm_.port_open() && !loss_grace_.isActive() &&
-        directory_.reach(w_->cboPort->currentIndex() + 1).missing) {
+    if (!loss_grace_.isActive() && lost_while_waiting()) {
         loss_grace_.start();
     }
 }
 
 void Form1::stop_if_lost_while_waiting() {
     on_event([this] {
-        const int row = w_->cboPort->currentIndex() + 1;
-        const RowReach reach = directory_.reach(row);
-        if (running_ && !comm_.port_open() && reach.missing) {
-            throw SerialError(SerialError::Reason::Lost, row, reach.missing->device,
-                              reach.missing->description);
+        if (const std::optional<PortInfo> lost = lost_while_waiting()) {
+            throw SerialError(SerialError::Reason::Lost, port_row(), lost->device,
+                              lost->description);
         }
     });
+}
+
+std::optional<PortInfo> Form1::lost_while_waiting() {
+    if (!running_ || comm_.port_open()) {
+        return std::nullopt;
+    }
+    return directory_.reach(port_row()).missing;
+}
+
+int Form1::port_row() const {
+    return w_->cboPort->currentIndex() + 1;
 }
 
 void Form1::on_event(const std::function<void()>& handler) {
@@ -519,7 +528,7 @@ void Form1::note_visibility() {
 }
 
 QString Form1::port_tooltip() {
-    return QString::fromStdString(directory_.describe(w_->cboPort->currentIndex() + 1));
+    return QString::fromStdString(directory_.describe(port_row()));
 }
 
 void Form1::describe_port() {

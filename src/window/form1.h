@@ -25,6 +25,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QApplication;
 class QComboBox;
@@ -76,6 +77,9 @@ private:
     void pick_port();
     void ports_changed();
     void stop_if_lost_while_waiting();
+    // The device the next exposure is to open, when a run waits and it is gone.
+    std::optional<PortInfo> lost_while_waiting();
+    int port_row() const; // the selected row of the port list: 1 for "Com1"
     void on_event(const std::function<void()>& handler);
     void handle_outer_failure(const std::exception_ptr& failure);
     void report(const QString& message);

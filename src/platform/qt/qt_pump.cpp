@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
-#include <vector>
 
 namespace nocturo {
 namespace {
@@ -75,16 +74,18 @@ void start_towards(QTimer& timer, int ms) {
 // Seconds from now until what the window shows next changes: a reading
 // passing origin + k for a whole k; values due close together come together.
 double seconds_until_refresh(std::span<const double> origins, double now) {
-    std::vector<double> due;
-    for (const double origin : origins) {
+    const auto due = [now](double origin) {
         const double since = now - origin;
-        due.push_back(std::floor(since) + 1.0 - since);
+        return std::floor(since) + 1.0 - since;
+    };
+    double first = 1.0;
+    for (const double origin : origins) {
+        first = std::min(first, due(origin));
     }
-    std::sort(due.begin(), due.end());
-    double together = due.empty() ? 1.0 : due.front();
-    for (const double next : due) {
-        if (next <= due.front() + kRefreshTogether) {
-            together = next;
+    double together = first;
+    for (const double origin : origins) {
+        if (due(origin) <= first + kRefreshTogether) {
+            together = std::max(together, due(origin));
         }
     }
     return together;
