@@ -158,7 +158,8 @@ TEST(WholeRun, ClosingTheWindowDuringAnExposureReleasesTheLineAndEnds) {
 
 struct PullCase {
     const char* name;
-    int at_ms;        // after START
+    const char* phase; // the pull comes after_ms into the phase Label5 names
+    int after_ms;
     bool in_pause;    // the port is closed then, and leaves the system's list
     const char* what; // what the message says of the exposures
 };
@@ -170,11 +171,18 @@ TEST_P(PulledAdapter, IsReportedWithinASecondAndTheWindowIsIdleAsAfterARun) {
     Pty pty;
     RunWindow w(pty.slave());
     std::int64_t pulled = 0;
-    // The first exposure runs from 2.5 s to 7 s after START, the pause to 10.5 s.
-    QTimer::singleShot(GetParam().at_ms, w.form.get(), [&] {
-        pulled = monotonic_ns();
-        GetParam().in_pause ? w.ports->unplug(0) : pty.hang_up();
+    // Timed from the phase itself, however late an emulator begins it.
+    QTimer phase;
+    QObject::connect(&phase, &QTimer::timeout, w.form.get(), [&] {
+        if (w.text("Label5") == QString::fromLatin1(GetParam().phase)) {
+            phase.stop();
+            QTimer::singleShot(GetParam().after_ms, w.form.get(), [&] {
+                pulled = monotonic_ns();
+                GetParam().in_pause ? w.ports->unplug(0) : pty.hang_up();
+            });
+        }
     });
+    phase.start(20);
     QTest::mouseClick(w.start(), Qt::LeftButton);
 
     ASSERT_EQ(w.reports.size(), 1);
@@ -201,11 +209,12 @@ TEST_P(PulledAdapter, IsReportedWithinASecondAndTheWindowIsIdleAsAfterARun) {
               1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Phases, PulledAdapter,
-    testing::Values(PullCase{"in_an_exposure", 3700, false, "Exposure 1 of 2 had run 1 second."},
-                    PullCase{"in_a_pause", 7700, true, "Exposure 2 of 2 was next."}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Phases, PulledAdapter,
+                         testing::Values(PullCase{"in_an_exposure", " Taking Photo", 1200, false,
+                                                  "Exposure 1 of 2 had run 1 second."},
+                                         PullCase{"in_a_pause", "      Pause", 700, true,
+                                                  "Exposure 2 of 2 was next."}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WholeRun, EndOnAPortThatCannotBeReleasedReportsItAndStillEnds) {
     ModemLog log;
