@@ -213,6 +213,51 @@ INSTANTIATE_TEST_SUITE_P(
                 Then::SameRun, Opened::Camera}),
     [](const auto& p) { return std::string(p.param.name); });
 
+struct EmptyRowCase {
+    const char* name;
+    const char* arrives; // the camera's adapter, plugged in after Com2 was picked
+    bool idle;           // the window lets an empty row take a new arrival
+    bool taken;          // the next exposure opens the camera
+};
+
+class EmptyRow : public FakeSysfs, public testing::WithParamInterface<EmptyRowCase> {};
+
+// Only a focuser is plugged in (Com1) when the user picks Com2. An adapter
+// named ttyUSB0 sorts before the focuser and pushes it into Com2's place;
+// one named ttyACM1 comes to Com2's place itself.
+TEST_P(EmptyRow, TakesOnlyADeviceThatArrivesAtItsPlaceWhileIdle) {
+    ModemLog log;
+    Pty focuser, camera;
+    fs::remove_all(root / "devices");
+    tty("ttyACM0");
+    node("ttyACM0", focuser.slave());
+    SystemPorts source = system();
+    PortDirectory directory(source);
+    directory.fix(2);
+    adapter("1-2", "Camera cable", "C1");
+    tty(GetParam().arrives, nullptr, "1-2");
+    node(GetParam().arrives, camera.slave());
+    EXPECT_EQ(GetParam().idle && directory.take_arrival(2), GetParam().taken);
+
+    fakes::NoAlarm alarm;
+    CommControl comm(directory, alarm);
+    comm.set_comm_port(2);
+    try {
+        comm.set_port_open(true);
+        comm.set_port_open(false);
+    } catch (const SerialError& e) {
+        EXPECT_EQ(e.reason(), SerialError::Reason::NoSuchPort) << e.what();
+    }
+    EXPECT_TRUE(log.events(focuser.slave()).empty()) << "a focuser resets when its DTR rises";
+    EXPECT_EQ(log.events(camera.slave()).empty(), !GetParam().taken);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rig, EmptyRow,
+                         testing::Values(EmptyRowCase{"focuser_slides_in", "ttyUSB0", true, false},
+                                         EmptyRowCase{"arrives_while_idle", "ttyACM1", true, true},
+                                         EmptyRowCase{"arrives_in_a_run", "ttyACM1", false, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 enum class Machine { PcWithSerialConsole, RaspberryPi, Brltty, NoDriver };
 
 struct LeftOutCase {

@@ -57,52 +57,83 @@ std::string label(const PortInfo& port) {
     return port.description.empty() ? port.device : port.description;
 }
 
+std::string occupant_text(int row, const PortInfo& occupant) {
+    return occupant.device +
+           (occupant.description.empty() ? "" : " (" + occupant.description + ")") +
+           " sits at its place now, and picking " + row_name(row) + " again takes it";
+}
+
+std::optional<PortInfo> at_place(const std::vector<PortInfo>& ports, int row) {
+    if (row >= 1 && static_cast<std::size_t>(row) <= ports.size()) {
+        return ports[static_cast<std::size_t>(row) - 1];
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 SystemPorts::SystemPorts(fs::path sys, fs::path dev, fs::path proc)
     : sys_(std::move(sys)), dev_(std::move(dev)), proc_(std::move(proc)) {}
 
 void PortDirectory::fix(int row) {
-    fixed_.erase(row);
-    reach(row);
+    const PortList now = source_.list();
+    Fixed fixed{at_place(now.ports, row), {}};
+    for (const PortInfo& port : now.ports) {
+        fixed.there_then.insert(port.identity);
+    }
+    fixed_[row] = std::move(fixed);
 }
 
-RowReach PortDirectory::reach(int row) {
+bool PortDirectory::take_arrival(int row) {
+    const auto kept = fixed_.find(row);
+    if (kept == fixed_.end() || kept->second.device) {
+        return false;
+    }
+    std::optional<PortInfo> arrived = at_place(source_.list().ports, row);
+    if (!arrived || kept->second.there_then.count(arrived->identity) != 0) {
+        return false;
+    }
+    kept->second.device = std::move(arrived);
+    return true;
+}
+
+RowReach PortDirectory::reach(int row) const {
     PortList now = source_.list();
     RowReach reach;
     reach.left_out = std::move(now.left_out);
     reach.stranded = std::move(now.stranded);
-    std::optional<PortInfo> at_place;
-    if (row >= 1 && static_cast<std::size_t>(row) <= now.ports.size()) {
-        at_place = now.ports[static_cast<std::size_t>(row) - 1];
-    }
+    std::optional<PortInfo> place = at_place(now.ports, row);
     const auto kept = fixed_.find(row);
     if (kept == fixed_.end()) {
-        if (at_place) {
-            fixed_.emplace(row, *at_place);
-        }
-        reach.port = std::move(at_place);
+        reach.port = std::move(place);
+        return reach;
+    }
+    if (!kept->second.device) {
+        reach.occupant = std::move(place);
         return reach;
     }
     for (PortInfo& port : now.ports) {
-        if (port.identity == kept->second.identity) {
-            kept->second = port; // under the name it has now
-            reach.port = std::move(port);
+        if (port.identity == kept->second.device->identity) {
+            reach.port = std::move(port); // under the name it has now
             return reach;
         }
     }
-    reach.missing = kept->second;
-    reach.occupant = std::move(at_place);
+    reach.missing = kept->second.device;
+    reach.occupant = std::move(place);
     return reach;
 }
 
-std::string PortDirectory::describe(int row) {
+std::string PortDirectory::describe(int row) const {
     const RowReach now = reach(row);
     if (now.missing) {
         return not_connected_text(row, *now.missing, now.occupant);
     }
     if (!now.port) {
         std::string text = row_name(row) + ": no serial port has that number now";
+        if (now.occupant) {
+            text = row_name(row) + ": no serial port had that number when it was picked; " +
+                   occupant_text(row, *now.occupant);
+        }
         if (!now.stranded.empty()) {
             text += "\n" + joined(now.stranded, "\n");
         }
@@ -125,9 +156,7 @@ std::string not_connected_text(int row, const PortInfo& missing,
                                const std::optional<PortInfo>& occupant) {
     std::string text = row_name(row) + " (" + label(missing) + ") is not connected";
     if (occupant) {
-        text += ": " + occupant->device +
-                (occupant->description.empty() ? "" : " (" + occupant->description + ")") +
-                " sits at its place now, and picking " + row_name(row) + " again takes it";
+        text += ": " + occupant_text(row, *occupant);
     }
     return text;
 }

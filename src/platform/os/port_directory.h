@@ -4,8 +4,10 @@
 // could see it reach: the one its tooltip named when the window started or
 // when the row was last picked. From then on it reaches that device alone,
 // under whatever name the system gives it, and never the one that slides
-// into its place when the device is unplugged (a focuser resets when its DTR
-// rises). Runs and idle ask the same directory.
+// into its place when the device is unplugged or another is plugged in
+// before it (a focuser resets when its DTR rises). Runs and idle ask the
+// same directory. Asking changes nothing: only the user's acts, which the
+// window turns into fix() and take_arrival(), change what a row reaches.
 //
 // What each system reads of its ports (sysfs, the registry, /dev/cu.*) is a
 // PortSource, one file per system; what they share is here.
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,7 +56,7 @@ public:
 struct RowReach {
     std::optional<PortInfo> port;      // the row's device, when it is there
     std::optional<PortInfo> missing;   // the row's device, when it is not there
-    std::optional<PortInfo> occupant;  // what sits at the row's place meanwhile
+    std::optional<PortInfo> occupant;  // what sits at the row's place instead
     std::vector<std::string> left_out; // ports no row reaches, and why
     std::vector<std::string> stranded; // adapters with no port, and why
 };
@@ -62,18 +65,26 @@ class PortDirectory {
 public:
     explicit PortDirectory(PortSource& source) : source_(source) {}
 
-    // The row reaches, from now on, the device at its place now. A row
-    // that reaches nothing takes the first device that comes to its place.
+    // The row reaches, from now on, the device at its place now, or nothing.
     void fix(int row);
-    // row is 1 for "Com1".
-    RowReach reach(int row);
+    // A row that reaches nothing takes the device at its place now, if that
+    // device was not there when the row was fixed: one that was there and
+    // has only slid into the place is never taken. True when it took one.
+    bool take_arrival(int row);
+    // row is 1 for "Com1". A row never fixed reaches what is at its place.
+    RowReach reach(int row) const;
     // What the row reaches, in a line for the tooltip.
-    std::string describe(int row);
+    std::string describe(int row) const;
     std::vector<std::string> watched_folders() const { return source_.watched_folders(); }
 
 private:
+    struct Fixed {
+        std::optional<PortInfo> device;
+        std::set<std::string> there_then; // the identities present when it was fixed
+    };
+
     PortSource& source_;
-    std::map<int, PortInfo> fixed_;
+    std::map<int, Fixed> fixed_;
 };
 
 // "Com1 (FT232R USB UART, serial A50285BI) is not connected", and what sits
@@ -109,6 +120,10 @@ private:
     [[maybe_unused]] std::filesystem::path sys_;
     [[maybe_unused]] std::filesystem::path dev_;
     [[maybe_unused]] std::filesystem::path proc_;
+    // The ports the system console runs on, read at the first listing only:
+    // reading them takes the kernel's console lock, which a console that
+    // is printing holds.
+    std::optional<std::set<std::string>> consoles_;
 };
 
 } // namespace nocturo

@@ -219,7 +219,10 @@ std::vector<std::string> stranded_adapters(const fs::path& sys, const fs::path& 
 
 PortList SystemPorts::list() {
     PortList list;
-    const std::set<std::string> consoles = console_ports(sys_, dev_, proc_);
+    if (!consoles_) {
+        consoles_ = console_ports(sys_, dev_, proc_);
+    }
+    const std::set<std::string>& consoles = *consoles_;
     std::error_code ec;
     for (fs::directory_iterator it(sys_ / "class/tty", ec), end; !ec && it != end;
          it.increment(ec)) {
