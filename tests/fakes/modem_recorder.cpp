@@ -9,12 +9,13 @@
 //   <ns> <device> RTS 0
 //   <ns> <device> close
 //
-// A descriptor the process did not open itself (one passed to it by another
-// process) is followed all the same: the device is found from the
-// descriptor at each modem-line call.
-//
-// Lines start released when a device is first opened. The last close of a
-// device drops both lines, as the kernel does for a real port with HUPCL.
+// As the kernel does for a real port, the first open of a device raises both
+// lines and the last close drops them (HUPCL). The lines are kept in the pty
+// itself, in the pixel fields of its window size, which no serial program
+// uses: every process that has the device sees the same lines, as Wine's
+// server opens a COM port's device and hands the descriptor to the program,
+// which drives the lines on a descriptor it never opened itself. Opens and
+// closes are counted per process.
 // With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
 // on a bare pty, for testing a device that will not drive its lines.
 //
@@ -36,16 +37,13 @@
 
 namespace {
 
-struct Device {
-    dev_t rdev = 0;
-    int bits = 0;
-    bool used = false;
-};
-
-Device g_devices[32];
-
 template <typename Fn> Fn real(const char* name) {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+int real_ioctl(int fd, unsigned long request, void* argument) {
+    static auto next = real<int (*)(int, unsigned long, void*)>("ioctl");
+    return next(fd, request, argument);
 }
 
 bool is_pts(int fd, dev_t* rdev) {
@@ -61,28 +59,18 @@ bool is_pts(int fd, dev_t* rdev) {
     return true;
 }
 
-Device* find_device(dev_t rdev) {
-    for (Device& d : g_devices) {
-        if (d.used && d.rdev == rdev) {
-            return &d;
-        }
-    }
-    return nullptr;
+// The device's lines; -1 once it is hung up.
+int lines_of(int fd) {
+    winsize size{};
+    return real_ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_xpixel : -1;
 }
 
-Device* device(dev_t rdev) {
-    if (Device* known = find_device(rdev)) {
-        return known;
+void keep_lines(int fd, int bits) {
+    winsize size{};
+    if (real_ioctl(fd, TIOCGWINSZ, &size) == 0) {
+        size.ws_xpixel = static_cast<unsigned short>(bits);
+        real_ioctl(fd, TIOCSWINSZ, &size);
     }
-    for (Device& d : g_devices) {
-        if (!d.used) {
-            d.used = true;
-            d.rdev = rdev;
-            d.bits = 0;
-            return &d;
-        }
-    }
-    return nullptr;
 }
 
 struct Line {
@@ -140,15 +128,24 @@ void log_event(int fd, const char* what) {
     errno = saved;
 }
 
-void change(int fd, Device& d, int new_bits) {
-    const int changed = d.bits ^ new_bits;
-    d.bits = new_bits;
+void change(int fd, int new_bits) {
+    const int before = lines_of(fd);
+    if (before < 0) {
+        return;
+    }
+    keep_lines(fd, new_bits);
+    const int changed = before ^ new_bits;
     if (changed & TIOCM_DTR) {
         log_event(fd, (new_bits & TIOCM_DTR) ? "DTR 1" : "DTR 0");
     }
     if (changed & TIOCM_RTS) {
         log_event(fd, (new_bits & TIOCM_RTS) ? "RTS 1" : "RTS 0");
     }
+}
+
+bool refused() {
+    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
+    return refuse != nullptr && refuse[0] == '1';
 }
 
 // Other descriptors of this process open on the same device.
@@ -197,16 +194,10 @@ void opened(int fd) {
     if (fd < 0 || !is_pts(fd, &rdev)) {
         return;
     }
-    Device* d = device(rdev);
-    if (d != nullptr && other_descriptors(fd, rdev) == 0) {
-        d->bits = 0;
-    }
     log_event(fd, "open");
-}
-
-bool refused() {
-    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
-    return refuse != nullptr && refuse[0] == '1';
+    if (other_descriptors(fd, rdev) == 0 && !refused()) {
+        change(fd, TIOCM_DTR | TIOCM_RTS);
+    }
 }
 
 } // namespace
@@ -219,8 +210,7 @@ int ioctl(int fd, unsigned long request, ...) {
     void* argument = va_arg(args, void*);
     va_end(args);
 
-    static auto next = real<int (*)(int, unsigned long, void*)>("ioctl");
-    const int result = next(fd, request, argument);
+    const int result = real_ioctl(fd, request, argument);
     const bool modem =
         request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
     dev_t rdev = 0;
@@ -228,23 +218,24 @@ int ioctl(int fd, unsigned long request, ...) {
         !is_pts(fd, &rdev)) {
         return result;
     }
-    Device* d = device(rdev);
-    if (d == nullptr) {
+    const int before = lines_of(fd);
+    if (before < 0) {
         return result;
     }
     int* bits = static_cast<int*>(argument);
+    const int wanted = *bits & (TIOCM_DTR | TIOCM_RTS);
     switch (request) {
     case TIOCMGET:
-        *bits = d->bits;
+        *bits = before;
         break;
     case TIOCMSET:
-        change(fd, *d, *bits & (TIOCM_DTR | TIOCM_RTS));
+        change(fd, wanted);
         break;
     case TIOCMBIS:
-        change(fd, *d, d->bits | (*bits & (TIOCM_DTR | TIOCM_RTS)));
+        change(fd, before | wanted);
         break;
     case TIOCMBIC:
-        change(fd, *d, d->bits & ~*bits);
+        change(fd, before & ~wanted);
         break;
     default:
         break;
@@ -293,9 +284,8 @@ int close(int fd) {
     static auto next = real<int (*)(int)>("close");
     dev_t rdev = 0;
     if (is_pts(fd, &rdev)) {
-        Device* d = find_device(rdev);
-        if (d != nullptr && other_descriptors(fd, rdev) == 0) {
-            change(fd, *d, 0);
+        if (other_descriptors(fd, rdev) == 0) {
+            change(fd, 0);
         }
         log_event(fd, "close");
     }

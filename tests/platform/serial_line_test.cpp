@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -29,7 +30,10 @@ std::vector<std::string> whats(const std::vector<ModemEvent>& events) {
     return out;
 }
 
-TEST(SerialLine, RaisesDtrAfterOpeningReleasesItBeforeClosingAndNeverRaisesRts) {
+// The kernel raises both lines as the port opens.
+const std::vector<std::string> kOpened = {"open", "DTR 1", "RTS 1", "DTR 0", "RTS 0"};
+
+TEST(SerialLine, ReleasesWhatTheOpenRaisedThenRaisesDtrAndReleasesItBeforeClosing) {
     ModemLog log;
     Pty pty;
     {
@@ -39,8 +43,9 @@ TEST(SerialLine, RaisesDtrAfterOpeningReleasesItBeforeClosingAndNeverRaisesRts) 
         line.close();
         EXPECT_FALSE(line.is_open());
     }
-    EXPECT_EQ(whats(log.events(pty.slave())),
-              (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+    std::vector<std::string> expected = kOpened;
+    expected.insert(expected.end(), {"DTR 1", "DTR 0", "close"});
+    EXPECT_EQ(whats(log.events(pty.slave())), expected);
 }
 
 TEST(SerialLine, LetsGoOfThePortWhenDestroyedWithDtrRaised) {
@@ -48,11 +53,10 @@ TEST(SerialLine, LetsGoOfThePortWhenDestroyedWithDtrRaised) {
     Pty pty;
     {
         SerialLine line;
-        line.open(1, pty.slave());
-        line.set_dtr(true);
+        line.open(1, pty.slave(), SerialLine::KeepDtr::Yes);
     }
     EXPECT_EQ(whats(log.events(pty.slave())),
-              (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+              (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
 }
 
 TEST(ModemRecorder, TheLastCloseDropsBothLinesAsARealPortDoes) {
@@ -101,9 +105,88 @@ TEST(SerialLine, APortHeldByAnotherProgramIsReportedBusyAndNothingIsAsserted) {
     EXPECT_EQ(e.reason(), SerialError::Reason::Busy);
     EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos);
     ::close(holder);
-    // Not even opened: an open alone would raise both lines on a real port.
-    EXPECT_EQ(whats(log.events(pty.slave())), (std::vector<std::string>{"open", "close"}));
+    // Not even opened: only the holder's own open and close are seen.
+    EXPECT_EQ(whats(log.events(pty.slave())),
+              (std::vector<std::string>{"open", "DTR 1", "RTS 1", "DTR 0", "RTS 0", "close"}));
 }
+
+enum class Holder { LockFile, StaleLockFile, LockHiddenFromUs, Exclusive, LocksUnreadable };
+
+struct HeldCase {
+    const char* name;
+    Holder holder;
+    const char* says; // how the message tells it; empty: the port opens
+};
+
+class PortOfAnotherProgram : public testing::TestWithParam<HeldCase> {};
+
+// The other program has the port open, and says so by a UUCP lock file, by a
+// flock that the system's list does not show (its holder runs in another
+// PID namespace), or by making the port refuse further opens (which root
+// passes). Its lines stay as its open left them.
+TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
+    ModemLog log;
+    Pty pty;
+    const Holder holder = GetParam().holder;
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("nocturo-locks-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const LockPlaces places{(folder / "locks").string(), folder.string()};
+    if (holder != Holder::LocksUnreadable) {
+        std::ofstream(places.proc_locks) << "";
+    }
+    const std::string lock_file =
+        folder / ("LCK.." + std::filesystem::path(pty.slave()).filename().string());
+    std::ofstream(lock_file) << (holder == Holder::StaleLockFile ? 2147483646 : ::getpid()) << "\n";
+    if (holder != Holder::LockFile && holder != Holder::StaleLockFile) {
+        std::filesystem::remove(lock_file);
+    }
+    const int other = holder == Holder::StaleLockFile ? -1 : ::open(pty.slave().c_str(), O_RDWR);
+    if (holder == Holder::LockHiddenFromUs) {
+        ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    } else if (holder == Holder::Exclusive) {
+        ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    }
+
+    std::string said;
+    try {
+        SerialLine line(places);
+        line.open(1, pty.slave());
+    } catch (const SerialError& e) {
+        said = e.what();
+    }
+    std::filesystem::remove_all(folder);
+    EXPECT_NE(said.find(GetParam().says), std::string::npos) << said;
+    if (other < 0) {
+        EXPECT_EQ(said, "");
+        return;
+    }
+    int exclusive = 0;
+    ::ioctl(other, TIOCGEXCL, &exclusive);
+    EXPECT_EQ(exclusive, holder == Holder::Exclusive ? 1 : 0);
+    std::vector<std::string> lines;
+    for (const std::string& what : whats(log.events(pty.slave()))) {
+        if (what != "open" && what != "close") {
+            lines.push_back(what);
+        }
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"DTR 1", "RTS 1"}))
+        << "as the holder's open left them";
+    ::close(other);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, PortOfAnotherProgram,
+    testing::Values(HeldCase{"lock_file", Holder::LockFile,
+                             "in use by another program (it holds "
+                             "the lock file "},
+                    HeldCase{"stale_lock_file", Holder::StaleLockFile, ""},
+                    HeldCase{"lock_hidden_from_us", Holder::LockHiddenFromUs,
+                             "in use by another program"},
+                    HeldCase{"exclusive", Holder::Exclusive, "in use by another program"},
+                    HeldCase{"locks_unreadable", Holder::LocksUnreadable,
+                             "cannot tell whether another program is using it"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SerialLine, ADeviceThatRefusesItsLinesIsReportedAndLeftClosed) {
     ModemLog log;
@@ -218,8 +301,9 @@ TEST(CommControl, DrivesDtrOnlyWhileOpenAndReleasesItOnClose) {
     comm.set_port_open(false);
     EXPECT_FALSE(comm.port_open());
     comm.set_dtr_enable(false);
+    // The DTR line the open raised stays up for the exposure: no pulse.
     EXPECT_EQ(whats(log.events(pty.slave())),
-              (std::vector<std::string>{"open", "DTR 1", "DTR 0", "close"}));
+              (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
     EXPECT_THROW(comm.set_settings("1200,E,7,2"), RunTimeError);
 }
 

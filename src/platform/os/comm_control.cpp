@@ -2,7 +2,13 @@
 
 namespace nocturo {
 
+void CommControl::set_comm_port(std::int16_t port) {
+    release_unasked_dtr();
+    comm_port_ = port;
+}
+
 void CommControl::set_settings(const std::string& settings) {
+    release_unasked_dtr();
     // The line is always opened at 9600 baud, 8 data bits, no parity, one
     // stop bit; nothing else is ever asked for.
     if (settings != "9600,N,8,1") {
@@ -42,15 +48,17 @@ PortInfo CommControl::device_for_row() const {
 void CommControl::set_port_open(bool open) {
     if (!open) {
         alarm_.cancel();
+        dtr_unasked_ = false;
         line_.close();
         return;
     }
     if (line_.is_open()) {
+        release_unasked_dtr();
         return;
     }
     const PortInfo port = device_for_row();
     try {
-        line_.open(comm_port_, port.device);
+        line_.open(comm_port_, port.device, SerialLine::KeepDtr::Yes);
     } catch (SerialError& error) {
         if (error.reason() == SerialError::Reason::NoSuchPort && !port.advice.empty()) {
             error.set_advice(port.advice);
@@ -60,17 +68,28 @@ void CommControl::set_port_open(bool open) {
     opened_ = port.identity;
     if (dtr_enable_) {
         line_.set_dtr(true);
+    } else {
+        dtr_unasked_ = true;
     }
 }
 
 void CommControl::set_dtr_enable(bool enable) {
     alarm_.cancel();
+    dtr_unasked_ = false;
     dtr_enable_ = enable;
     line_.set_dtr(enable);
 }
 
 void CommControl::release_dtr_at(double at) {
+    release_unasked_dtr();
     alarm_.set(at, [this] { release_early(); });
+}
+
+void CommControl::release_unasked_dtr() {
+    if (dtr_unasked_) {
+        dtr_unasked_ = false;
+        line_.set_dtr(false);
+    }
 }
 
 void CommControl::release_early() noexcept {

@@ -21,11 +21,17 @@ public:
 
 // The serial-line control on a real port: CommPort chooses the row,
 // PortOpen opens the device the directory says that row reaches.
+//
+// PortOpen=True opens the port for an exposure: the DTR line the system
+// raises as a port opens (Linux does, and Wine on Linux) is kept for the
+// DTREnable=True that follows, rather than dropped and raised again a
+// moment later, a pulse a camera may take for a press. Should anything else
+// follow the open, the line is released first.
 class CommControl : public SerialControl {
 public:
     CommControl(PortDirectory& directory, Alarm& alarm) : directory_(directory), alarm_(alarm) {}
 
-    void set_comm_port(std::int16_t port) override { comm_port_ = port; }
+    void set_comm_port(std::int16_t port) override;
     void set_settings(const std::string& settings) override;
     bool port_open() const override { return line_.is_open(); }
     void set_port_open(bool open) override;
@@ -39,12 +45,16 @@ public:
 private:
     PortInfo device_for_row() const;
     void release_early() noexcept;
+    // Releases the DTR line the open raised, if no DTREnable=True has
+    // asked for it since.
+    void release_unasked_dtr();
 
     PortDirectory& directory_;
     Alarm& alarm_;
     SerialLine line_;
     std::int16_t comm_port_ = 1;
     bool dtr_enable_ = false;
+    bool dtr_unasked_ = false;
     // The identity of the device this run opened last: when it goes
     // missing, it is reported as unplugged rather than as not connected.
     std::string opened_;

@@ -4,11 +4,12 @@
 // 9600 baud 8N1 and holds RTS released; DTR is raised and lowered on request;
 // closing releases DTR before the port is let go. The operating system's
 // calls are used directly so that nothing raises DTR behind our back when the
-// port closes.
+// port closes. A port another program holds is left alone, lines and all.
 
 #include "platform/errors.h"
 
 #include <string>
+#include <utility>
 
 namespace nocturo {
 
@@ -22,6 +23,7 @@ public:
         PermissionDenied, // the user may not open the device
         LinesRefused,     // the device will not drive DTR or RTS
         Lost,             // the device went away while in use
+        CannotTell,       // whether another program holds the port cannot be told
         Other,
     };
 
@@ -39,17 +41,27 @@ private:
     std::string system_reason_;
 };
 
+// Where a system shows that other programs hold ports; tests give their own.
+struct LockPlaces {
+    std::string proc_locks = "/proc/locks";
+    std::string lock_folder = "/run/lock"; // UUCP lock files: LCK..ttyUSB0
+};
+
 class SerialLine {
 public:
-    SerialLine() = default;
+    // Whether the DTR line the system raises as the port opens stays up.
+    enum class KeepDtr { No, Yes };
+
+    explicit SerialLine(LockPlaces places = {}) : places_(std::move(places)) {}
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
     // Releases DTR and closes the port if it is still open.
     ~SerialLine();
 
     // row is the list row ("Com<row>") the device was chosen by; it only
-    // appears in error messages.
-    void open(int row, const std::string& device);
+    // appears in error messages. The lines the system raises as it opens
+    // the port are released first thing, DTR only with KeepDtr::No.
+    void open(int row, const std::string& device, KeepDtr keep = KeepDtr::No);
     void set_dtr(bool asserted);
     void set_rts(bool asserted);
     // Raises a Lost error when the device has gone away since it was opened
@@ -64,15 +76,19 @@ public:
 
 private:
     void set_line(int line, bool asserted);
+#ifdef _WIN32
     // RTS is held released from the open on; DTR is the caller's to set. A
     // port that refuses is closed again.
     void release_rts_after_open();
+#endif
 
+    LockPlaces places_;
 #ifdef _WIN32
     void* handle_ = nullptr;
     void* claim_ = nullptr; // a named mutex: the port is this program's
 #else
     int fd_ = -1;
+    bool exclusive_ = false; // we made the port refuse further opens
 #endif
     int row_ = 0;
     std::string device_;
@@ -82,10 +98,9 @@ private:
 // port, if any, and closes it. Uses only async-signal-safe calls.
 void release_serial_line_from_signal() noexcept;
 
-#ifdef _WIN32
-// For the end of a Windows session, on the window's thread: releases DTR and
-// RTS of the open port, if any, and leaves closing it to its SerialLine.
+// Releases DTR and RTS of the open port, if any, and leaves closing it to its
+// SerialLine: at the end of a Windows session, on the window's thread; on
+// other systems from a handler of a stopping signal (async-signal-safe).
 void lower_serial_lines() noexcept;
-#endif
 
 } // namespace nocturo

@@ -96,7 +96,20 @@ void apply_line_settings(DCB& dcb) {
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
 }
 
-void SerialLine::open(int row, const std::string& device) {
+void SerialLine::release_rts_after_open() {
+    try {
+        set_rts(false);
+    } catch (const SerialError&) {
+        try {
+            close();
+        } catch (const SerialError&) {
+            // The refusal to release RTS is the error worth reporting.
+        }
+        throw;
+    }
+}
+
+void SerialLine::open(int row, const std::string& device, KeepDtr keep) {
     if (handle_ != nullptr) {
         throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
     }
@@ -123,6 +136,10 @@ void SerialLine::open(int row, const std::string& device) {
         fail(reason_for_use);
     }
     apply_line_settings(dcb);
+    if (keep == KeepDtr::Yes) {
+        // Wine on Linux opens the port as Linux does, raising DTR: it stays.
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    }
     if (!SetCommState(handle, &dcb)) {
         fail(reason_for_use);
     }
