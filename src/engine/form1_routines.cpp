@@ -158,9 +158,10 @@ void Form1Routines::hold_shutter(float t0, std::int16_t length, double end) {
     const double refreshes[] = {0.0, double{start2_} + 0.5, double{t0}, double{t0} + 0.5};
     pass_until({t0, length / 1000.0}, length, end, refreshes);
 
-    c_.Label2.set_caption("Current Exposure Time: 0");
+    // The shutter closes before the window is written to.
     c_.MSComm1.set_dtr_enable(false);
     c_.MSComm1.set_port_open(false);
+    c_.Label2.set_caption("Current Exposure Time: 0");
 }
 
 std::string Form1Routines::which_exposure(int exposure) const {

@@ -149,6 +149,27 @@ private:
     std::function<QString()> text_;
 };
 
+// A list takes the wheel only while the user is using it, that is while it
+// has the focus: a pointer resting on a list, or a touchpad brushed on the
+// way past, changes nothing. With the focus, a wheel step is a pick, as an
+// arrow key is.
+class WheelOnlyWhenFocused : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Wheel) {
+            auto* list = qobject_cast<QComboBox*>(watched);
+            if (list != nullptr && !list->hasFocus() &&
+                !list->isAncestorOf(QApplication::focusWidget())) {
+                event->accept();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 struct Form1::Widgets {
@@ -226,9 +247,12 @@ void Form1::build_layout() {
         box->setAutoFillBackground(true);
         return box;
     };
-    auto list = [](QWidget* parent, const char* name, QRect geometry) {
+    auto* wheel = new WheelOnlyWhenFocused(this);
+    auto list = [wheel](QWidget* parent, const char* name, QRect geometry) {
         auto* combo = new QComboBox(parent);
         combo->setObjectName(QString::fromLatin1(name));
+        combo->setFocusPolicy(Qt::StrongFocus); // a click or Tab, never the wheel
+        combo->installEventFilter(wheel);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setCompleter(nullptr);
@@ -326,7 +350,8 @@ void Form1::wire_events() {
     click(w_->Combo3, &Form1::Combo3_Click);
     wire_picks(w_->cboPort, [this] { pick_port(); });
     // A screen reader gives the port's description without hovering.
-    connect(w_->cboPort, &QComboBox::currentIndexChanged, this, [this] { describe_port(); });
+    connect(w_->cboPort, &QComboBox::currentIndexChanged, this,
+            [this] { on_event([this] { describe_port(); }); });
     new PortWatch(this, directory_.watched_folders(), [this] { ports_changed(); });
     loss_grace_.setSingleShot(true);
     loss_grace_.setInterval(1000);
@@ -367,19 +392,27 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
 }
 
 void Form1::pick_port() {
-    directory_.fix(port_row());
-    describe_port();
+    on_event([this] {
+        directory_.fix(port_row());
+        describe_port();
+    });
 }
 
-// The device the next exposure is to open has left during the start delay
-// or a pause. Unless it comes back within a second (a replugged adapter
-// comes back under a new name), the run stops now, not when that exposure
-// begins.
+// Ports came or went. While idle, a row that reaches nothing takes a device
+// that has just arrived at its place. During a run, the device the next
+// exposure is to open may have left during the start delay or a pause: a
+// second after the last change, whatever order the system made its changes
+// in, the run stops if it is gone (a replugged adapter comes back under a
+// new name within it), rather than when that exposure begins.
 void Form1::ports_changed() {
-    describe_port();
-    if (!loss_grace_.isActive() && lost_while_waiting()) {
-        loss_grace_.start();
-    }
+    on_event([this] {
+        if (running_) {
+            loss_grace_.start();
+        } else {
+            directory_.take_arrival(port_row());
+        }
+        describe_port();
+    });
 }
 
 void Form1::stop_if_lost_while_waiting() {
@@ -474,20 +507,30 @@ void Form1::einde_Click() {
 
 void Form1::Command1_Click() {
     on_event([this] {
+        if (directory_.take_arrival(port_row())) {
+            describe_port();
+        }
         SleepInhibitor::Hold awake(inhibitor_);
         running_ = true;
         struct Finish {
-            bool& running;
-            ~Finish() { running = false; }
-        } finish{running_};
+            Form1& form;
+            ~Finish() { form.end_run(); }
+        } finish{*this};
         comm_.begin_run();
         routines_->run_series([this](const RunTimeError& error) {
-            // The message may wait all night for someone to read it; the
-            // computer may sleep meanwhile.
+            // The run is over: nothing about it raises a second message
+            // while this one is open. The message may wait all night for
+            // someone to read it; the computer may sleep meanwhile.
+            end_run();
             inhibitor_.release();
             report(QString::fromStdString(error.what()));
         });
     });
+}
+
+void Form1::end_run() {
+    running_ = false;
+    loss_grace_.stop();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -528,11 +571,13 @@ void Form1::note_visibility() {
 }
 
 QString Form1::port_tooltip() {
-    return QString::fromStdString(directory_.describe(port_row()));
+    QString text;
+    on_event([this, &text] { text = QString::fromStdString(directory_.describe(port_row())); });
+    return text;
 }
 
 void Form1::describe_port() {
-    w_->cboPort->setAccessibleDescription(port_tooltip());
+    w_->cboPort->setAccessibleDescription(QString::fromStdString(directory_.describe(port_row())));
 }
 
 void apply_application_style(QApplication& app) {

@@ -76,6 +76,7 @@ private:
     void wire_picks(QComboBox* combo, std::function<void()> picked);
     void pick_port();
     void ports_changed();
+    void end_run();
     void stop_if_lost_while_waiting();
     // The device the next exposure is to open, when a run waits and it is gone.
     std::optional<PortInfo> lost_while_waiting();

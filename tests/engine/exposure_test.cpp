@@ -51,9 +51,9 @@ TEST(Exposure, OpensTheLineSetsUpTheBarTimesAndReleasesInThatOrder) {
         "Label4=Time remaining: -88 Seconds",
         "Label2=Current Exposure Time:  4",
         "Timer",
-        "Label2=Current Exposure Time: 0",
-        "MSComm1.DTREnable=False",
+        "MSComm1.DTREnable=False", // the shutter closes before any window work
         "MSComm1.PortOpen=False",
+        "Label2=Current Exposure Time: 0",
         "Bar1.Value=0",
     };
     EXPECT_EQ(w.journal, expected);

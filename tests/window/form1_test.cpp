@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -197,11 +198,13 @@ TEST(Form1Window, EndWhileIdleHidesAndEndsWithoutTouchingAnyPort) {
 struct TypingCase {
     const char* name;
     const char* list;
-    int from;         // the row picked before
-    int cursor;       // where typing begins; -1: over the whole text
-    const char* keys; // '\b' deletes the character before the cursor
-    bool leave;       // editing ends by leaving the list, not by Return
-    int to;           // the row picked once editing ends
+    int from;            // the row picked before
+    int cursor;          // where typing begins; -1: over the whole text
+    const char* keys;    // '\b' deletes the character before the cursor, '\x1' is
+                         // a step of the wheel down, with the pointer over the list
+    bool leave;          // editing ends by leaving the list, not by Return
+    int to;              // the row picked once editing ends
+    bool focused = true; // START keeps the focus otherwise
 };
 
 class TypedIntoAList : public testing::TestWithParam<TypingCase> {};
@@ -216,9 +219,17 @@ TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
     auto* list = w.get<QComboBox>(c.list);
     list->setCurrentIndex(c.from);
-    list->setFocus();
+    if (c.focused) {
+        list->setFocus();
+    }
     c.cursor < 0 ? list->lineEdit()->selectAll() : list->lineEdit()->setCursorPosition(c.cursor);
     for (const char* key = c.keys; *key != '\0'; ++key) {
+        if (*key == '\x1') {
+            QWheelEvent step({5, 5}, list->mapToGlobal(QPointF(5, 5)), {}, {0, -120}, {}, {},
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(list, &step); // as the line edit passes it on
+            continue;
+        }
         *key == '\b' ? QTest::keyClick(list->lineEdit(), Qt::Key_Backspace)
                      : QTest::keyClick(list->lineEdit(), *key);
         EXPECT_EQ(list->currentIndex(), c.from) << list->lineEdit()->text().toStdString();
@@ -239,7 +250,11 @@ INSTANTIATE_TEST_SUITE_P(
                     TypingCase{"com12_passes_com1", "cboPort", 0, -1, "Com12", false, 11},
                     TypingCase{"backspacing_out_of_com13", "cboPort", 12, 5, "\b2", false, 11},
                     TypingCase{"com17_names_no_row", "cboPort", 2, -1, "Com17", true, 2},
-                    TypingCase{"120_passes_10", "kiestijd", 35, 2, "\b2", true, 23}),
+                    TypingCase{"120_passes_10", "kiestijd", 35, 2, "\b2", true, 23},
+                    // A pointer resting on a list, or a touchpad brushed on the way past.
+                    TypingCase{"wheel_over_a_list", "kiestijd", 0, -1, "\x1\x1\x1", false, 0,
+                               false},
+                    TypingCase{"wheel_on_the_list_in_use", "kiestijd", 0, -1, "\x1", true, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <utility>
 #endif
 
 namespace nocturo {
@@ -26,26 +27,50 @@ void install_shutdown_handlers() {
 #else
 
 namespace {
+
 void on_shutdown_signal(int signal_number) {
     release_serial_line_from_signal();
     // Ends the process with the signal's own status.
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
+
+void install(int signal_number, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Ctrl+Z in the terminal Nocturo was started from: the shutter closes before
+// the program stops. After fg the wait under way finds its end passed, as
+// after a held window, and the run goes on.
+void on_stop_signal(int signal_number) {
+    lower_serial_lines();
+    std::signal(signal_number, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, signal_number);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    std::raise(signal_number); // stops here until continued
+    install(signal_number, on_stop_signal);
+}
+
 } // namespace
 
 void install_shutdown_handlers() {
-    struct sigaction action {};
-    action.sa_handler = on_shutdown_signal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::pair<int, void (*)(int)> handlers[] = {{SIGINT, on_shutdown_signal},
+                                                      {SIGTERM, on_shutdown_signal},
+                                                      {SIGHUP, on_shutdown_signal},
+                                                      {SIGTSTP, on_stop_signal}};
+    for (const auto& [signal_number, handler] : handlers) {
         // A signal the program was started with ignored stays ignored:
         // under nohup a closed terminal must not end a night's series.
         struct sigaction before {};
         if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
             continue;
         }
-        sigaction(signal_number, &action, nullptr);
+        install(signal_number, handler);
     }
 }
 
