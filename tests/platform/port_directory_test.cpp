@@ -325,16 +325,5 @@ INSTANTIATE_TEST_SUITE_P(
                                 "in again"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// Windows keeps every adapter's number; one above 16 is reached by no row.
-TEST(ComPorts, APortAboveSixteenIsPointedOutWhenTheRowsOwnIsAbsent) {
-    EXPECT_EQ(com_port(3, {"COM3", "COM17"}).advice, "");
-    const std::string advice = com_port(3, {"COM1", "COM17"}).advice;
-    EXPECT_EQ(advice.rfind("COM17 has a number above 16, which no row reaches: give the adapter a "
-                           "number from 1 to 16 in Device Manager",
-                           0),
-              0u)
-        << advice;
-}
-
 } // namespace
 } // namespace nocturo

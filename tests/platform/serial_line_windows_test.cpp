@@ -1,8 +1,11 @@
 // The Windows serial line on COM1, which the checks point at a
 // pseudo-terminal whose modem lines are recorded on the other side; COM9
 // reaches no device. The order of the line changes is read from that record.
+// The checks also write a device tree into the registry (DEVICE_TREE in
+// scripts/wine_checks.py), which Wine's SetupAPI answers from.
 
 #include "platform/os/serial_windows.h"
+#include "platform/os/windows_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +104,25 @@ TEST(WindowsSerialLine, APortAlreadyOpenIsInUseByAnotherProgram) {
     EXPECT_EQ(e.reason(), SerialError::Reason::Busy) << e.what();
     EXPECT_NE(std::string(e.what()).find("is in use by another program"), std::string::npos)
         << e.what();
+}
+
+// An FTDI adapter at COM1, a PL2303 whose driver refuses it and a CH340 with
+// no driver: the port list's tooltip names the one and explains the others.
+TEST(WindowsDeviceTree, NamesTheAdapterAndExplainsThoseThatGotNoPort) {
+    SystemPorts ports;
+    PortDirectory directory(ports);
+    directory.fix(1);
+    EXPECT_EQ(directory.describe(1), "Com1: COM1, USB Serial Port, FTDI, serial A50285BI");
+    directory.fix(2);
+    const std::string empty = directory.describe(2);
+    EXPECT_NE(empty.find("(067b:2303) is plugged in but has no serial port: Prolific's driver "
+                         "refuses this chip"),
+              std::string::npos)
+        << empty;
+    EXPECT_NE(empty.find("USB2.0-Serial (1a86:7523) is plugged in but has no serial port: Windows "
+                         "has no driver for it (Device Manager code 28)"),
+              std::string::npos)
+        << empty;
 }
 
 } // namespace

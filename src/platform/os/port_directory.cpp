@@ -58,14 +58,16 @@ std::string label(const PortInfo& port) {
 }
 
 std::string occupant_text(int row, const PortInfo& occupant) {
-    return occupant.device +
+    return shown_name(occupant.device) +
            (occupant.description.empty() ? "" : " (" + occupant.description + ")") +
            " sits at its place now, and picking " + row_name(row) + " again takes it";
 }
 
 std::optional<PortInfo> at_place(const std::vector<PortInfo>& ports, int row) {
-    if (row >= 1 && static_cast<std::size_t>(row) <= ports.size()) {
-        return ports[static_cast<std::size_t>(row) - 1];
+    for (std::size_t k = 0; row >= 1 && k < ports.size(); ++k) {
+        if (ports[k].row == row || (ports[k].row == 0 && k + 1 == static_cast<std::size_t>(row))) {
+            return ports[k];
+        }
     }
     return std::nullopt;
 }
@@ -135,14 +137,14 @@ std::string PortDirectory::describe(int row) const {
                    occupant_text(row, *now.occupant);
         }
         if (!now.stranded.empty()) {
-            text += "\n" + joined(now.stranded, "\n");
+            text.append("\n").append(joined(now.stranded, "\n"));
         }
         if (!now.left_out.empty()) {
-            text += "\nLeft out:\n" + joined(now.left_out, "\n");
+            text.append("\nLeft out:\n").append(joined(now.left_out, "\n"));
         }
         return text;
     }
-    std::string text = row_name(row) + ": " + now.port->device;
+    std::string text = row_name(row) + ": " + shown_name(now.port->device);
     if (!now.port->description.empty()) {
         text += ", " + now.port->description;
     }
@@ -182,32 +184,27 @@ void sort_ports(std::vector<PortInfo>& ports) {
     });
 }
 
-PortInfo com_port(int row, const std::vector<std::string>& present) {
-    const std::string name = "COM" + std::to_string(row);
-    PortInfo port{"\\\\.\\" + name, {}, name, {}};
-    if (std::find(present.begin(), present.end(), name) != present.end()) {
-        port.description = "present now";
-        return port;
-    }
-    if (present.empty()) {
-        port.description = "no COM port is present now";
-        return port;
-    }
-    port.description = "not present now; present now: " + joined(present, ", ");
-    std::vector<std::string> beyond;
-    for (const std::string& other : present) {
-        if (port_number(other) > 16) {
-            beyond.push_back(other);
+const SerialChip* usb_serial_chip(const std::string& vendor, const std::string& product) {
+    static const struct {
+        const char* vendor;
+        std::initializer_list<const char*> products; // none: every product
+        SerialChip chip;
+    } chips[] = {{"0403", {}, {"ftdi_sio", "FTDI's VCP driver"}},
+                 {"1a86", {"7523", "5523", "55d4"}, {"ch341", "WCH's CH341SER driver"}},
+                 {"067b", {"2303"}, {"pl2303", "Prolific's PL2303 driver"}},
+                 {"10c4", {"ea60", "ea70"}, {"cp210x", "Silicon Labs' CP210x driver"}}};
+    for (const auto& known : chips) {
+        if (vendor == known.vendor &&
+            (known.products.size() == 0 || std::find(known.products.begin(), known.products.end(),
+                                                     product) != known.products.end())) {
+            return &known.chip;
         }
     }
-    if (!beyond.empty()) {
-        port.advice = joined(beyond, ", ") +
-                      (beyond.size() == 1 ? " has a number" : " have numbers") +
-                      " above 16, which no row reaches: give the adapter a number from 1 to 16 in "
-                      "Device Manager (the port's Properties, Port Settings, Advanced, COM Port "
-                      "Number), then pick that row and press START again.";
-    }
-    return port;
+    return nullptr;
+}
+
+std::string shown_name(const std::string& device) {
+    return device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
 }
 
 } // namespace nocturo

@@ -33,6 +33,10 @@ struct PortInfo {
     // What to do when the device is not there, where more can be said than
     // that it is missing; may be empty.
     std::string advice = {};
+    // The row whose place the port holds where the system numbers its ports
+    // itself (COM3 is row 3, and COM19 none); 0 where the order of the list
+    // gives its row.
+    int row = 0;
 };
 
 struct PortList {
@@ -100,10 +104,17 @@ void sort_ports(std::vector<PortInfo>& ports);
 // largest number when it has more digits than fit.
 long port_number(const std::string& device);
 
-// Windows' COM port for a row, described by the COM ports present now
-// ("COM3", read from the registry). A port above COM16, which no row
-// reaches, is pointed out when the row's own is absent.
-PortInfo com_port(int row, const std::vector<std::string>& present);
+// A USB-serial chip that a system should make a port of, known by its USB
+// ids (lower-case hex): the Linux module that drives it and the maker's
+// driver for Windows; nullptr for any other device.
+struct SerialChip {
+    const char* module;
+    const char* driver;
+};
+const SerialChip* usb_serial_chip(const std::string& vendor, const std::string& product);
+
+// The name a port is shown by: its device, without Windows' \\.\ prefix.
+std::string shown_name(const std::string& device);
 
 // The serial ports of this computer: sysfs on Linux, the registry on
 // Windows, /dev/cu.* on macOS. The folders are where this system keeps

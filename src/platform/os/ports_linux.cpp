@@ -129,21 +129,9 @@ bool brltty_running(const fs::path& proc) {
 // The kernel module that drives a USB device as a serial port, when it is a
 // known USB-serial chip or has a modem's ACM interface; empty otherwise.
 std::string serial_module(const fs::path& usb, const std::vector<fs::path>& interfaces) {
-    const std::string vendor = first_line(usb / "idVendor");
-    const std::string product = first_line(usb / "idProduct");
-    const struct {
-        const char* vendor;
-        std::initializer_list<const char*> products; // none: every product
-        const char* module;
-    } chips[] = {{"0403", {}, "ftdi_sio"},
-                 {"1a86", {"7523", "5523", "55d4"}, "ch341"},
-                 {"067b", {"2303"}, "pl2303"},
-                 {"10c4", {"ea60", "ea70"}, "cp210x"}};
-    for (const auto& chip : chips) {
-        if (vendor == chip.vendor &&
-            (chip.products.size() == 0 || names_any(product, chip.products))) {
-            return chip.module;
-        }
+    if (const SerialChip* chip =
+            usb_serial_chip(first_line(usb / "idVendor"), first_line(usb / "idProduct"))) {
+        return chip->module;
     }
     for (const fs::path& interface : interfaces) {
         if (first_line(interface / "bInterfaceClass") == "02" &&
