@@ -27,6 +27,28 @@ PREFIX = os.environ.get("WINEPREFIX", "")
 failures = []
 checked = []
 
+# Wine's SetupAPI answers from the registry's device tree: an FTDI adapter at
+# COM1 (the checks' pseudo-terminal), a PL2303 its driver refuses (Device
+# Manager code 10, with the driver's text as its name) and a CH340 Windows
+# has no driver for (code 28, among the other devices).
+PORTS = "{4d36e978-e325-11ce-bfc1-08002be10318}"
+PROBLEM_CODE = r"Properties\{4340a6c5-93fa-4706-972c-7b648008a5a7}\0003"
+ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB"
+DEVICE_TREE = "\r\n".join([
+    "Windows Registry Editor Version 5.00",
+    r"[%s\VID_0403&PID_6001\A50285BI]" % ENUM,
+    '"ClassGUID"="%s"' % PORTS, '"FriendlyName"="USB Serial Port (COM1)"', '"Mfg"="FTDI"',
+    r"[%s\VID_0403&PID_6001\A50285BI\Device Parameters]" % ENUM, '"PortName"="COM1"',
+    r"[%s\VID_067B&PID_2303\6&1F2E&0&3]" % ENUM,
+    '"ClassGUID"="%s"' % PORTS, '"Mfg"="Prolific"',
+    '"FriendlyName"="THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER."',
+    r"[%s\VID_067B&PID_2303\6&1F2E&0&3\Device Parameters]" % ENUM, '"PortName"="COM5"',
+    r"[%s\VID_067B&PID_2303\6&1F2E&0&3\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):0a,00,00,00",
+    r"[%s\VID_1A86&PID_7523\5&2B3A1C9&0&4]" % ENUM,
+    '"ClassGUID"="{4d36e97e-e325-11ce-bfc1-08002be10318}"', '"DeviceDesc"="USB2.0-Serial"',
+    r"[%s\VID_1A86&PID_7523\5&2B3A1C9&0&4\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):1c,00,00,00",
+    ""])
+
 
 def check(ok, what):
     checked.append(what)
@@ -40,6 +62,10 @@ class Port:
     """A pseudo-terminal that COM1 reaches, and the log of its modem lines."""
 
     def __init__(self, recorder):
+        # Wine's server opens the device: a fresh one, so that it records
+        # into this port's log.
+        subprocess.run(["wineserver", "-k"], capture_output=True)
+        subprocess.run(["wineserver", "-w"], capture_output=True)
         self.master, slave = pty.openpty()
         self.device = os.ttyname(slave)
         os.close(slave)
@@ -69,6 +95,16 @@ class Port:
     def edges(self):
         return [(t, w) for t, w in self.events() if w.startswith(("DTR", "RTS"))]
 
+    def rts_only_at_open(self):
+        """RTS rises only as the port opens, as Linux raises it, and falls within 50 ms."""
+        events = self.events()
+        for i, (t, what) in enumerate(events):
+            if what == "RTS 1":
+                falls = [u for u, w in events[i:] if w == "RTS 0"]
+                if "open" not in [w for _, w in events[max(0, i - 2):i]] or not falls or falls[0] - t > 0.05:
+                    return False
+        return True
+
     def close(self):
         os.close(self.master)
         os.remove(self.log)
@@ -76,6 +112,14 @@ class Port:
 
 def wine(args, env=None, **kwargs):
     return subprocess.run(["wine"] + args, env=env, capture_output=True, text=True, **kwargs)
+
+
+def install_device_tree():
+    path = os.path.join(PREFIX, "drive_c", "nocturo-devices.reg")
+    with open(path, "w", encoding="utf-16") as reg:
+        reg.write(DEVICE_TREE)
+    return check(wine(["regedit", "/S", r"C:\nocturo-devices.reg"]).returncode == 0,
+                 "the device tree is in Wine's registry")
 
 
 def check_tests(folder, recorder):
@@ -91,12 +135,13 @@ def check_tests(folder, recorder):
     if run.returncode != 0:
         print(run.stdout[-3000:])
     seen = [w for _, w in port.events()]
-    # The first test: open, DTR asserted, DTR released, close. RTS is never raised.
+    # The first test: the open raises both lines as Linux does and the line
+    # releases them; then DTR asserted, DTR released, close.
     first = seen[: seen.index("close") + 1] if "close" in seen else seen
-    check([w for w in first if w in ("open", "DTR 1", "DTR 0", "close")][-4:] ==
-          ["open", "DTR 1", "DTR 0", "close"] and first[-1] == "close",
-          "COM1: open, DTR asserted, DTR released, close, in that order (%s)" % first)
-    check("RTS 1" not in seen, "RTS is never raised")
+    check([w for w in first if w in ("open", "DTR 1", "DTR 0", "close")] ==
+          ["open", "DTR 1", "DTR 0", "DTR 1", "DTR 0", "close"],
+          "COM1: open (which raises DTR), DTR released, asserted and released, close, in that order (%s)" % first)
+    check(port.rts_only_at_open(), "RTS rises only as the port opens, and is released at once")
     port.close()
 
 
@@ -222,7 +267,7 @@ def check_program(exe, recorder, display, screenshot):
         check(abs(pause - 3.5) <= 0.050, "the pause lasts 3.5 s within 50 ms: %.4f s" % pause)
     # A pump that never sleeps would take a whole core.
     check(cpu <= 15.0, "CPU during an exposure: %.2f %% of a core" % cpu)
-    check("RTS 1" not in [w for _, w in port.edges()], "RTS is never raised")
+    check(port.rts_only_at_open(), "RTS rises only as the port opens, and is released at once")
     # Away from START, so that it is not drawn as hovered.
     subprocess.run(["xdotool", "mousemove", "--window", window, "4", str(menu + 300)], check=True)
     time.sleep(1.0)
@@ -381,6 +426,7 @@ def main():
     options = parser.parse_args()
     recorder = os.path.abspath(options.recorder)
 
+    install_device_tree()
     if options.tests:
         check_tests(options.tests, recorder)
     if options.program or options.installer:
