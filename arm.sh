@@ -35,7 +35,7 @@ if [ "$mode" = all ]; then
         "${as_root[@]}" dpkg --add-architecture "$arch"
         "${as_root[@]}" apt-get update -qq
     fi
-    scripts/deps.sh "crossbuild-essential-$arch" dpkg-dev file desktop-file-utils appstream \
+    scripts/deps.sh "crossbuild-essential-$arch" dpkg-dev file desktop-file-utils appstream lintian \
         dbus-daemon python3-dbusmock "qt6-base-dev:$arch" "qt6-serialport-dev:$arch" \
         "qt6-qpa-plugins:$arch" "libgl-dev:$arch" "libasan8:$arch" "libubsan1:$arch"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package in Release and checks it: its control data, its
-# contents, an install into a temporary root, the desktop entry and the
-# AppStream metadata.
+# contents, an install into a temporary root, the desktop entry, the
+# AppStream metadata and lintian, which is run as a user with no privilege,
+# as it asks. An error or a warning of either fails the check.
 # Usage: scripts/check_package.sh [ARCH]   (default: this machine's; arm64 and
 # armhf are cross-built with the toolchain files in cmake/)
 set -euo pipefail
@@ -37,7 +38,9 @@ for path in ./usr/bin/nocturo \
     ./usr/share/metainfo/org.nocturo.Nocturo.metainfo.xml \
     ./usr/share/icons/hicolor/32x32/apps/org.nocturo.Nocturo.png \
     ./usr/share/icons/hicolor/scalable/apps/org.nocturo.Nocturo.svg \
-    ./usr/share/doc/nocturo/copyright; do
+    ./usr/share/doc/nocturo/copyright \
+    ./usr/share/doc/nocturo/changelog.gz \
+    ./usr/share/man/man1/nocturo.1.gz; do
     grep -qF " $path" <<<"$contents" || fail "$path missing from the package"
 done
 grep -qE '\.a$|/include/' <<<"$contents" && fail "build-only files in the package"
@@ -47,7 +50,16 @@ cmake --install "$build" --prefix "$root/usr" >/dev/null
 for tree in "$root/deb/usr" "$root/usr"; do
     [ -x "$tree/bin/nocturo" ] || fail "$tree/bin/nocturo not installed"
     desktop-file-validate "$tree/share/applications/org.nocturo.Nocturo.desktop"
-    appstreamcli validate --no-net "$tree/share/metainfo/org.nocturo.Nocturo.metainfo.xml" >/dev/null
 done
+echo "AppStream ($(appstreamcli --version | head -n 1)):"
+appstreamcli validate --no-net "$root/deb/usr/share/metainfo/org.nocturo.Nocturo.metainfo.xml" ||
+    fail "AppStream metadata"
+
+cp "$deb" "$root/"
+chmod -R a+rX "$root"
+lint=(lintian --fail-on error,warning)
+[ "$(id -u)" -ne 0 ] || lint=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$root" "${lint[@]}")
+echo "lintian ($(lintian --version)):"
+"${lint[@]}" "$root/$(basename "$deb")" || fail "lintian"
 echo "package ok: $(basename "$deb")"
 dpkg-deb --info "$deb" | grep -E '^ (Version|Depends):'

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Proves the README's commands on a fresh machine: a minimal root of a Debian
+# suite (debootstrap --variant=minbase, git added, from the mirror apt uses
+# here) is made once into the cache and copied for each run; this checkout's
+# HEAD is cloned into the copy, and .ci/run runs there: ./test.sh as root,
+# then the checks that depend on privilege as a user with none.
+#
+#   scripts/fresh_debian.sh [SUITE]    (default: trixie, Debian 13)
+#
+# On these machines /dev/ttyS0 is the system console: the root gets a /dev of
+# its own, in a private mount namespace, with no serial node in it.
+set -euo pipefail
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
+here=$(cd "$(dirname "$0")/.." && pwd)
+suite=${1:-trixie}
+"$here/scripts/deps.sh" debootstrap
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/nocturo
+base=$cache/root-$suite
+if [ ! -d "$base" ]; then
+    mirror=$(apt-get indextargets --format '$(REPO_URI)' 'Created-By: Packages' |
+        grep -v security | head -n 1)
+    echo "== a minimal $suite root from $mirror, once, into $base"
+    rm -rf "$base.new"
+    debootstrap --variant=minbase --include=git "$suite" "$base.new" "$mirror" >/dev/null
+    mv "$base.new" "$base"
+fi
+work=$(mktemp -d /var/tmp/nocturo-fresh-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cp -a "$base/." "$work/"
+git clone -q "$here" "$work/root/nocturo"
+cp /etc/resolv.conf "$work/etc/resolv.conf"
+mkdir -p "$cache/apt-$suite" # the packages downloaded, kept for the next run
+
+echo "== .ci/run on a fresh $suite root"
+export work cache suite
+unshare -m -p -f --kill-child --propagation private bash -euo pipefail -c '
+    mount -t proc proc "$work/proc"
+    mount --bind "$cache/apt-$suite" "$work/var/cache/apt/archives"
+    mount -t tmpfs -o mode=755 fresh-dev "$work/dev"
+    for node in null zero full random urandom tty; do
+        touch "$work/dev/$node"
+        mount --bind "/dev/$node" "$work/dev/$node"
+    done
+    mkdir "$work/dev/pts" "$work/dev/shm"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 fresh-pts "$work/dev/pts"
+    ln -s pts/ptmx "$work/dev/ptmx"
+    mount -t tmpfs -o mode=1777 fresh-shm "$work/dev/shm"
+    ln -s /proc/self/fd "$work/dev/fd"
+    for stream in 0:stdin 1:stdout 2:stderr; do
+        ln -s "/proc/self/fd/${stream%%:*}" "$work/dev/${stream#*:}"
+    done
+    shopt -s nullglob
+    masked=("$work"/dev/ttyS* "$work"/dev/ttyUSB* "$work"/dev/ttyACM*)
+    [ ${#masked[@]} -eq 0 ] || { echo "serial nodes in the root: ${masked[*]}" >&2; exit 1; }
+    exec chroot "$work" /usr/bin/env -i HOME=/root LANG=C.UTF-8 NOCTURO_FRESH=inside \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        bash -c "cd /root/nocturo && bash .ci/run"
+'
