@@ -83,7 +83,7 @@ std::int64_t monotonic_ns() {
 namespace {
 
 pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions,
-            bool emulated = true) {
+            bool emulated = true, const posix_spawnattr_t* attributes = nullptr) {
     std::vector<std::string> command;
     std::istringstream emulator(emulated ? NOCTURO_EMULATOR : "");
     for (std::string word; emulator >> word;) {
@@ -96,13 +96,23 @@ pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    return posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ) == 0 ? pid : -1;
+    return posix_spawn(&pid, argv[0], actions, attributes, argv.data(), environ) == 0 ? pid : -1;
 }
 
 } // namespace
 
 int start_program(const std::vector<std::string>& args) {
     return spawn(args, nullptr);
+}
+
+int start_job(const std::vector<std::string>& args) {
+    posix_spawnattr_t job;
+    posix_spawnattr_init(&job);
+    posix_spawnattr_setflags(&job, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&job, 0);
+    const pid_t pid = spawn(args, nullptr, true, &job);
+    posix_spawnattr_destroy(&job);
+    return pid;
 }
 
 int start_system_program(const std::vector<std::string>& args) {

@@ -264,7 +264,7 @@ TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ModemLog log;
     Pty pty;
     const auto hangup = std::signal(SIGHUP, SIG_IGN); // inherited as nohup passes it on
-    const pid_t child = testing_support::start_program({NOCTURO_ON_PTY, pty.slave()});
+    const pid_t child = testing_support::start_job({NOCTURO_ON_PTY, pty.slave()});
     std::signal(SIGHUP, hangup);
     ASSERT_GT(child, 0);
 
