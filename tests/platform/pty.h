@@ -50,9 +50,8 @@ std::int64_t monotonic_ns();
 // Starts a program built with the tests, through the emulator the tests run
 // under if they run under one; its process id, or -1.
 int start_program(const std::vector<std::string>& args);
-// start_program, in a process group of its own as a shell starts a job: a
-// stop signal stops it even where the tests' own group has no parent in the
-// session (the kernel ignores stop signals sent to such a group).
+// start_program in a process group of its own, as a shell starts a job: the
+// kernel drops stop signals to a group with no parent in its session.
 int start_job(const std::vector<std::string>& args);
 // Starts a program of this machine's own, never through the emulator.
 int start_system_program(const std::vector<std::string>& args);
