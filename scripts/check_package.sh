@@ -60,6 +60,6 @@ chmod -R a+rX "$root"
 lint=(lintian --fail-on error,warning)
 [ "$(id -u)" -ne 0 ] || lint=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$root" "${lint[@]}")
 echo "lintian ($(lintian --version)):"
-"${lint[@]}" "$root/$(basename "$deb")" || fail "lintian"
+(cd "$root" && "${lint[@]}" "$(basename "$deb")") || fail "lintian"
 echo "package ok: $(basename "$deb")"
 dpkg-deb --info "$deb" | grep -E '^ (Version|Depends):'
