@@ -34,6 +34,7 @@ mkdir -p "$cache/apt-$suite" # the packages downloaded, kept for the next run
 echo "== .ci/run on a fresh $suite root"
 export work cache suite
 unshare -m -p -f --kill-child --propagation private bash -euo pipefail -c '
+    mount --bind "$work" "$work" # a mount of its own, whose propagation the Wine sandbox sets
     mount -t proc proc "$work/proc"
     mount --bind "$cache/apt-$suite" "$work/var/cache/apt/archives"
     mount -t tmpfs -o mode=755 fresh-dev "$work/dev"

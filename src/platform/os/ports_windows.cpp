@@ -107,7 +107,7 @@ void read_devices(HDEVINFO set, bool present, bool ports,
             device.manufacturer = registry_property(set, data, SPDRP_MFG);
             device.location = registry_property(set, data, SPDRP_LOCATION_PATHS);
             device.problem = problem_code(set, data);
-            device.present = false;
+            device.present = present;
         }
         device.present = device.present || present;
         if (ports) {

@@ -67,10 +67,6 @@ SerialError::Reason reason_for_use(int error) {
     }
 }
 
-std::string lock_file_text(const std::string& file, long pid) {
-    return "it holds the lock file " + file + ", as process " + std::to_string(pid);
-}
-
 // A UUCP lock file (cu and some minicom builds take one, LCK..ttyUSB0 in the
 // lock folder) that names a live process: the port is that process's. The
 // number is written as text, or by old programs as a binary int.
@@ -81,7 +77,7 @@ std::optional<std::string> uucp_lock(const std::string& folder, const std::strin
         const std::string file = (fs::path(folder) / ("LCK.." + name.string())).string();
         std::ifstream in(file, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in && text.empty()) {
+        if (text.empty()) {
             continue;
         }
         long pid = std::strtol(text.c_str(), nullptr, 10);
@@ -91,7 +87,7 @@ std::optional<std::string> uucp_lock(const std::string& folder, const std::strin
             pid = binary;
         }
         if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
-            return lock_file_text(file, pid);
+            return "it holds the lock file " + file + ", as process " + std::to_string(pid);
         }
     }
     return std::nullopt;
