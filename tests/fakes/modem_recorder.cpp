@@ -22,6 +22,12 @@
 // Everything here may run inside a signal handler, so it uses only
 // async-signal-safe calls: no stdio, no allocation.
 
+// The calls are taken under their own names: on a 32-bit system whose
+// programs are built for 64-bit times (Debian 13's armhf) the headers would
+// rename them. Such programs call __ioctl_time64, taken below as well.
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -200,17 +206,8 @@ void opened(int fd) {
     }
 }
 
-} // namespace
-
-extern "C" {
-
-int ioctl(int fd, unsigned long request, ...) {
-    va_list args;
-    va_start(args, request);
-    void* argument = va_arg(args, void*);
-    va_end(args);
-
-    const int result = real_ioctl(fd, request, argument);
+// The ioctl under one of its names, answering for a pty what it refuses.
+int answer_ioctl(int result, int fd, unsigned long request, void* argument) {
     const bool modem =
         request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
     dev_t rdev = 0;
@@ -243,6 +240,23 @@ int ioctl(int fd, unsigned long request, ...) {
     errno = 0;
     return 0;
 }
+
+} // namespace
+
+extern "C" {
+
+#define NOCTURO_FORWARD_IOCTL(name)                                                                \
+    int name(int fd, unsigned long request, ...) {                                                 \
+        va_list args;                                                                              \
+        va_start(args, request);                                                                   \
+        void* argument = va_arg(args, void*);                                                      \
+        va_end(args);                                                                              \
+        static auto next = real<int (*)(int, unsigned long, void*)>(#name);                        \
+        return answer_ioctl(next(fd, request, argument), fd, request, argument);                   \
+    }
+
+NOCTURO_FORWARD_IOCTL(ioctl)
+NOCTURO_FORWARD_IOCTL(__ioctl_time64)
 
 // The open calls take a mode only when they may create a file.
 #define NOCTURO_OPEN_MODE(mode)                                                                    \
