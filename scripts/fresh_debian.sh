@@ -53,7 +53,13 @@ unshare -m -p -f --kill-child --propagation private bash -euo pipefail -c '
     shopt -s nullglob
     masked=("$work"/dev/ttyS* "$work"/dev/ttyUSB* "$work"/dev/ttyACM*)
     [ ${#masked[@]} -eq 0 ] || { echo "serial nodes in the root: ${masked[*]}" >&2; exit 1; }
-    exec chroot "$work" /usr/bin/env -i HOME=/root LANG=C.UTF-8 NOCTURO_FRESH=inside \
+    # The root itself, not a chroot: a user namespace (the Wine sandbox of a
+    # user with no privilege) cannot be made inside a chroot. The tree of the
+    # machine, its /dev and serial nodes with it, is let go of at once.
+    cd "$work"
+    mkdir .host
+    pivot_root . .host
+    exec /usr/bin/env -i HOME=/root LANG=C.UTF-8 NOCTURO_FRESH=inside \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        bash -c "cd /root/nocturo && bash .ci/run"
+        bash -c "umount -l /.host && rmdir /.host && cd /root/nocturo && bash .ci/run"
 '
