@@ -9,13 +9,10 @@
 //   <ns> <device> RTS 0
 //   <ns> <device> close
 //
-// As the kernel does for a real port, the first open of a device raises both
-// lines and the last close drops them (HUPCL). The lines are kept in the pty
-// itself, in the pixel fields of its window size, which no serial program
-// uses: every process that has the device sees the same lines, as Wine's
-// server opens a COM port's device and hands the descriptor to the program,
-// which drives the lines on a descriptor it never opened itself. Opens and
-// closes are counted per process.
+// As the kernel does for a real port, the first open of a device (in a
+// process) raises both lines and the last close drops them (HUPCL). The lines
+// are kept in the pty itself, in its window size's pixel fields, so every
+// process sees them: Wine's server opens a COM port, the program drives it.
 // With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
 // on a bare pty, for testing a device that will not drive its lines.
 //
@@ -149,11 +146,6 @@ void change(int fd, int new_bits) {
     }
 }
 
-bool refused() {
-    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
-    return refuse != nullptr && refuse[0] == '1';
-}
-
 // Other descriptors of this process open on the same device.
 int other_descriptors(int fd, dev_t rdev) {
     const int dir = static_cast<int>(
@@ -195,6 +187,8 @@ int other_descriptors(int fd, dev_t rdev) {
     return others;
 }
 
+bool refused();
+
 void opened(int fd) {
     dev_t rdev = 0;
     if (fd < 0 || !is_pts(fd, &rdev)) {
@@ -204,6 +198,11 @@ void opened(int fd) {
     if (other_descriptors(fd, rdev) == 0 && !refused()) {
         change(fd, TIOCM_DTR | TIOCM_RTS);
     }
+}
+
+bool refused() {
+    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
+    return refuse != nullptr && refuse[0] == '1';
 }
 
 // The ioctl under one of its names, answering for a pty what it refuses.

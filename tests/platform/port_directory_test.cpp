@@ -222,10 +222,8 @@ struct EmptyRowCase {
 
 class EmptyRow : public FakeSysfs, public testing::WithParamInterface<EmptyRowCase> {};
 
-// Only a focuser is plugged in (Com1) when the user picks Com2. An adapter
-// named ttyUSB0 sorts before the focuser and pushes it into Com2's place;
-// one named ttyACM1 comes to Com2's place itself. Asking what Com2 reaches,
-// as an exposure does, takes nothing.
+// Only a focuser (Com1) is plugged in when Com2 is picked. The camera's
+// ttyUSB0 pushes it into Com2's place; a ttyACM1 comes to that place itself.
 TEST_P(EmptyRow, TakesOnlyADeviceThatArrivesAtItsPlaceWhileIdle) {
     tty("ttyACM0");
     SystemPorts source = system();

@@ -101,10 +101,6 @@ pid_t spawn(const std::vector<std::string>& args, const posix_spawn_file_actions
 
 } // namespace
 
-bool emulated() {
-    return NOCTURO_EMULATOR[0] != '\0';
-}
-
 int start_program(const std::vector<std::string>& args) {
     return spawn(args, nullptr);
 }

@@ -47,9 +47,6 @@ private:
 
 std::int64_t monotonic_ns();
 
-// Whether the tests run under an emulator (qemu-user), which is slower than
-// any machine the program runs on.
-bool emulated();
 // Starts a program built with the tests, through the emulator the tests run
 // under if they run under one; its process id, or -1.
 int start_program(const std::vector<std::string>& args);

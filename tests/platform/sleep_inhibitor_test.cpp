@@ -272,7 +272,7 @@ TEST_P(StartIsNotHeldUp, WhateverTheSystemBusDoes) {
     inhibitor.hold();
     const qint64 ms = clock.elapsed();
     std::printf("hold took %lld ms\n", static_cast<long long>(ms));
-    EXPECT_LE(ms, testing_support::emulated() ? 1000 : 100);
+    EXPECT_LE(ms, 500) << "a call that waits for logind waits up to 25 s; qemu-user takes 115 ms";
     // The run is over before any answer can come: an answer is dropped.
     inhibitor.release();
     QTest::qWait(300);

@@ -198,13 +198,13 @@ TEST(Form1Window, EndWhileIdleHidesAndEndsWithoutTouchingAnyPort) {
 struct TypingCase {
     const char* name;
     const char* list;
-    int from;            // the row picked before
-    int cursor;          // where typing begins; -1: over the whole text
-    const char* keys;    // '\b' deletes the character before the cursor, '\x1' is
-                         // a step of the wheel down, with the pointer over the list
-    bool leave;          // editing ends by leaving the list, not by Return
-    int to;              // the row picked once editing ends
-    bool focused = true; // START keeps the focus otherwise
+    int from;         // the row picked before
+    int cursor;       // where typing begins; -1: over the whole text
+    const char* keys; // '\b' deletes the character before the cursor
+    bool leave;       // editing ends by leaving the list, not by Return
+    int to;           // the row picked once editing ends
+    // START keeps the focus otherwise; '\x1' in keys is a wheel step down
+    bool focused = true;
 };
 
 class TypedIntoAList : public testing::TestWithParam<TypingCase> {};

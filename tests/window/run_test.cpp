@@ -215,15 +215,14 @@ TEST_P(PulledAdapter, IsReportedWithinASecondAndTheWindowIsIdleAsAfterARun) {
               1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Phases, PulledAdapter,
-    testing::Values(PullCase{"in_an_exposure", " Taking Photo", 1200, false,
-                             "Exposure 1 of 2 had run 1 second."},
-                    PullCase{"in_a_pause", "      Pause", 700, true, "Exposure 2 of 2 was next."},
-                    // The exposure finds the adapter gone before the second is up.
-                    PullCase{"as_a_pause_ends", "      Pause", 3200, true,
-                             "Exposure 2 of 2 was next."}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Phases, PulledAdapter,
+                         testing::Values(PullCase{"in_an_exposure", " Taking Photo", 1200, false,
+                                                  "Exposure 1 of 2 had run 1 second."},
+                                         PullCase{"in_a_pause", "      Pause", 700, true,
+                                                  "Exposure 2 of 2 was next."},
+                                         PullCase{"as_a_pause_ends", "      Pause", 3200, true,
+                                                  "Exposure 2 of 2 was next."}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WholeRun, EndOnAPortThatCannotBeReleasedReportsItAndStillEnds) {
     ModemLog log;
@@ -257,9 +256,8 @@ TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
     EXPECT_TRUE(log.events(pty.slave()).empty());
 }
 
-// Started under nohup: a hang-up leaves the exposure alone; Ctrl+Z closes
-// the shutter before the program stops, and it goes on after fg; SIGTERM
-// releases the line and ends it.
+// Started under nohup: a hang-up leaves the exposure alone; Ctrl+Z closes the
+// shutter before the program stops; SIGTERM releases the line and ends it.
 TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ModemLog log;
     Pty pty;
