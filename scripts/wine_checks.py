@@ -222,6 +222,14 @@ def dtr_edges(port, after=0.0):
     return [e for e in port.edges() if e[1].startswith("DTR") and e[0] > after]
 
 
+# How much longer than planned a span of DTR may last here. It counts from
+# the rise at the port's opening, so it holds the port's setup too; its end
+# is seen on a clock read in single precision (in steps of up to 3.9 ms);
+# and the port's calls go through the Wine server, which a busy machine
+# keeps waiting. Seen: 3 to 7 ms on an idle machine, up to 11 ms with both
+# cores busy elsewhere.
+SPAN_SLACK = 0.020
+
 # The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
 CLIENT = (450, 366)
 START = (152 + 68, 152 + 22)  # the middle of START in the client area
@@ -260,11 +268,14 @@ def check_program(exe, recorder, display, screenshot):
     if check(ok, "a run with the defaults: two DTR spans"):
         spans = [dtr[1][0] - dtr[0][0], dtr[3][0] - dtr[2][0]]
         pause = dtr[2][0] - dtr[1][0]
-        check(all(abs(s - 4.5) <= 0.010 for s in spans),
-              "each span lasts 4.5 s within 10 ms: %s" % ", ".join("%.4f s" % s for s in spans))
-        # The pause also holds closing the port and opening it again, each a few
-        # round trips to the Wine server.
-        check(abs(pause - 3.5) <= 0.050, "the pause lasts 3.5 s within 50 ms: %.4f s" % pause)
+        check(all(abs(s - 4.5) <= SPAN_SLACK for s in spans),
+              "each span lasts 4.5 s within 20 ms: %s" % ", ".join("%.4f s" % s for s in spans))
+        # The pause is 3.5 s by its rounding (3 s or 4 s by a wrong one), and
+        # the line is down a little longer: the port is closed, the row's
+        # device looked up in the device tree and the port opened again, all
+        # answered by the Wine server (20 ms on an idle machine, 50 ms seen
+        # on a busy one).
+        check(3.495 <= pause <= 3.7, "the pause lasts 3.5 s, and less than 0.2 s more: %.4f s" % pause)
     # A pump that never sleeps would take a whole core.
     check(cpu <= 15.0, "CPU during an exposure: %.2f %% of a core" % cpu)
     check(port.rts_only_at_open(), "RTS rises only as the port opens, and is released at once")
@@ -329,7 +340,7 @@ def check_many_waits(exe, recorder, display):
     if check([w for _, w in dtr] == ["DTR 1", "DTR 0"] * 9, "a typed \"9 x\" gives nine DTR spans (%d edges)" % len(dtr)):
         late = sorted((dtr[i + 1][0] - dtr[i][0] - 4.5) * 1000 for i in range(0, 18, 2))
         print("      exposure ends after the planned end, ms: " + ", ".join("%.1f" % l for l in late))
-        check(all(0.0 <= l <= 10.0 for l in late), "each of the nine ends within 10 ms (latest %.1f ms)" % late[-1])
+        check(all(0.0 <= l <= SPAN_SLACK * 1000 for l in late), "each of the nine ends within 20 ms (latest %.1f ms)" % late[-1])
     wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
     wait_for(lambda: wine_run.poll() is not None, 10)
     port.close()
@@ -363,7 +374,7 @@ def check_held_window(port, display, window, menu):
           "the menu held the window (the pause began when it closed, %.2f s before the next "
           "exposure)" % (dtr[2][0] - closed))
     span = dtr[3][0] - dtr[2][0]
-    check(abs(span - 4.5) <= 0.010, "the next exposure is taken in full: %.4f s" % span)
+    check(abs(span - 4.5) <= SPAN_SLACK, "the next exposure is taken in full: %.4f s" % span)
 
 
 def check_session_end(exe, recorder, display):
