@@ -32,27 +32,12 @@ cp /etc/resolv.conf "$work/etc/resolv.conf"
 mkdir -p "$cache/apt-$suite" # the packages downloaded, kept for the next run
 
 echo "== .ci/run on a fresh $suite root"
-export work cache suite
+export here work cache suite
 unshare -m -p -f --kill-child --propagation private bash -euo pipefail -c '
     mount --bind "$work" "$work" # a mount of its own, whose propagation the Wine sandbox sets
     mount -t proc proc "$work/proc"
     mount --bind "$cache/apt-$suite" "$work/var/cache/apt/archives"
-    mount -t tmpfs -o mode=755 fresh-dev "$work/dev"
-    for node in null zero full random urandom tty; do
-        touch "$work/dev/$node"
-        mount --bind "/dev/$node" "$work/dev/$node"
-    done
-    mkdir "$work/dev/pts" "$work/dev/shm"
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 fresh-pts "$work/dev/pts"
-    ln -s pts/ptmx "$work/dev/ptmx"
-    mount -t tmpfs -o mode=1777 fresh-shm "$work/dev/shm"
-    ln -s /proc/self/fd "$work/dev/fd"
-    for stream in 0:stdin 1:stdout 2:stderr; do
-        ln -s "/proc/self/fd/${stream%%:*}" "$work/dev/${stream#*:}"
-    done
-    shopt -s nullglob
-    masked=("$work"/dev/ttyS* "$work"/dev/ttyUSB* "$work"/dev/ttyACM*)
-    [ ${#masked[@]} -eq 0 ] || { echo "serial nodes in the root: ${masked[*]}" >&2; exit 1; }
+    "$here/scripts/private_dev.sh" "$work/dev" /dev
     # The root itself, not a chroot: a user namespace (the Wine sandbox of a
     # user with no privilege) cannot be made inside a chroot. The tree of the
     # machine, its /dev and serial nodes with it, is let go of at once.

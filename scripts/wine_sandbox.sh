@@ -8,8 +8,8 @@
 # /dev/ttyACM* node that exists, and its server opens the device itself. On
 # many machines /dev/ttyS0 is the system console. So the command runs in a
 # private mount namespace whose /dev holds only what Wine and the checks need
-# (null, zero, random, urandom, tty, its own ptmx and pts, shm): no serial node is there
-# to be found, opened or linked. A Wine prefix is made inside the namespace
+# (scripts/private_dev.sh): no serial node is there to be found, opened or
+# linked. A Wine prefix is made inside the namespace
 # with its COM links removed; the command points COM1 at its own
 # pseudo-terminal and nothing else; the Wine server is stopped before the
 # namespace ends. As root the namespace is the machine's own kind; otherwise
@@ -23,28 +23,12 @@ if [ "${NOCTURO_WINE_SANDBOX:-}" != inside ]; then
     exec unshare "${namespaces[@]}" "$0" "$@"
 fi
 
+# The new /dev binds its few nodes from the machine's, reached meanwhile here.
 host_dev=$(mktemp -d /tmp/nocturo-dev-XXXXXX)
 mount --rbind /dev "$host_dev"
-mount -t tmpfs -o mode=755 nocturo-dev /dev
-for node in null zero full random urandom tty; do
-    touch "/dev/$node"
-    mount --bind "$host_dev/$node" "/dev/$node"
-done
-mkdir /dev/pts /dev/shm
-# Pseudo-terminals of the sandbox's own. The host's ptmx may be closed to a
-# user namespace (mode 000), a fresh instance is not.
-mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 nocturo-pts /dev/pts
-ln -s pts/ptmx /dev/ptmx
-mount -t tmpfs -o mode=1777 nocturo-shm /dev/shm
-ln -s /proc/self/fd /dev/fd
-ln -s /proc/self/fd/0 /dev/stdin
-ln -s /proc/self/fd/1 /dev/stdout
-ln -s /proc/self/fd/2 /dev/stderr
+"$(dirname "$0")/private_dev.sh" /dev "$host_dev"
 umount -l "$host_dev"
 rmdir "$host_dev"
-shopt -s nullglob
-masked=(/dev/ttyS* /dev/ttyUSB* /dev/ttyACM*)
-[ ${#masked[@]} -eq 0 ] || { echo "serial nodes still visible: ${masked[*]}" >&2; exit 1; }
 
 WINEPREFIX=$(mktemp -d /tmp/nocturo-wine-XXXXXX)
 export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -187,7 +187,10 @@ int other_descriptors(int fd, dev_t rdev) {
     return others;
 }
 
-bool refused();
+bool refused() {
+    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
+    return refuse != nullptr && refuse[0] == '1';
+}
 
 void opened(int fd) {
     dev_t rdev = 0;
@@ -198,11 +201,6 @@ void opened(int fd) {
     if (other_descriptors(fd, rdev) == 0 && !refused()) {
         change(fd, TIOCM_DTR | TIOCM_RTS);
     }
-}
-
-bool refused() {
-    const char* refuse = getenv("NOCTURO_MODEM_REFUSE");
-    return refuse != nullptr && refuse[0] == '1';
 }
 
 // The ioctl under one of its names, answering for a pty what it refuses.

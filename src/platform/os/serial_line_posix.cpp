@@ -31,6 +31,12 @@ namespace fs = std::filesystem;
 // is open at a time.
 std::atomic<int> g_open_fd{-1};
 
+// Releases DTR and RTS; async-signal-safe.
+bool drop_lines(int fd) noexcept {
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    return ::ioctl(fd, TIOCMBIC, &lines) == 0;
+}
+
 std::string system_text(int error) {
     return std::strerror(error);
 }
@@ -162,8 +168,7 @@ void SerialLine::open(int row, const std::string& device, KeepDtr keep) {
     bool exclusive = false;
     auto fail = [&](SerialError::Reason reason, int error) {
         if (ours) {
-            const int lines = TIOCM_DTR | TIOCM_RTS;
-            ::ioctl(fd, TIOCMBIC, &lines);
+            drop_lines(fd);
         }
         if (exclusive) {
             ::ioctl(fd, TIOCNXCL);
@@ -268,8 +273,7 @@ void SerialLine::close() {
     g_open_fd.store(-1);
 
     int error = 0;
-    const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(fd, TIOCMBIC, &lines) != 0) {
+    if (!drop_lines(fd)) {
         error = errno;
     }
     // The port is open to others again once we let go of it.
@@ -295,16 +299,14 @@ SerialLine::~SerialLine() {
 void lower_serial_lines() noexcept {
     const int fd = g_open_fd.load();
     if (fd >= 0) {
-        const int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd, TIOCMBIC, &lines);
+        drop_lines(fd);
     }
 }
 
 void release_serial_line_from_signal() noexcept {
     const int fd = g_open_fd.exchange(-1);
     if (fd >= 0) {
-        const int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd, TIOCMBIC, &lines);
+        drop_lines(fd);
         ::close(fd);
     }
 }

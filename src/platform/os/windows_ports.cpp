@@ -125,9 +125,9 @@ std::string trouble(const WindowsDevice& device) {
     if (chip == nullptr || (device.problem == 0 && usb->ids.product != "0000")) {
         return {};
     }
-    const UsbIds* ids = &usb->ids;
+    const UsbIds& ids = usb->ids;
     std::string why;
-    if (ids->vendor == "0403" && ids->product == "0000") {
+    if (ids.vendor == "0403" && ids.product == "0000") {
         why =
             "it reports product id 0000, a clone FTDI chip whose id a driver rewrote: use another "
             "adapter";
@@ -144,7 +144,7 @@ std::string trouble(const WindowsDevice& device) {
               "): see the device's status there";
     }
     const std::string name = device.name.empty() ? "A USB device" : device.name;
-    return name + " (" + ids->vendor + ":" + ids->product +
+    return name + " (" + ids.vendor + ":" + ids.product +
            ") is plugged in but has no serial port: " + why;
 }
 
