@@ -105,6 +105,14 @@ void Form1Routines::tussen_pause() {
 }
 
 void Form1Routines::take_foto() {
+    try {
+        expose();
+    } catch (const ExposureCut& cut) {
+        throw ExposureCut(which_exposure(exposure_), cut.seconds());
+    }
+}
+
+void Form1Routines::expose() {
     if (c_.MSComm1.port_open()) {
         return;
     }

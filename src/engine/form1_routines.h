@@ -65,6 +65,8 @@ private:
     void wait(const char* phase, ListControl& length_list, double bound_offset);
     void pass_until(Waiting waiting, double bound, double wake_at,
                     std::span<const double> refreshes);
+    // One exposure, from the open to the close.
+    void expose();
     void hold_shutter(float t0, std::int16_t length, double end);
     // "Exposure 2 of 5"
     std::string which_exposure(int exposure) const;

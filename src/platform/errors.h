@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@ enum class ErrorKind {
     FloatingPoint, // an invalid operation, a division by zero or an overflow in clock arithmetic
     Port,          // the serial port could not be opened, driven or closed
     Control,       // a control refused an operation
+    Stopped,       // the program was stopped (Ctrl+Z) while the shutter was open
 };
 
 // A run-time error. what() is already worded for the photographer: no raw
@@ -42,6 +44,23 @@ private:
 
     ErrorKind kind_;
     std::string message_;
+};
+
+// The program was stopped (Ctrl+Z) during an exposure: the shutter closed
+// at the stop, so the frame is short. exposure names it ("Exposure 1 of 2").
+class ExposureCut : public RunTimeError {
+public:
+    ExposureCut(const std::string& exposure, std::int64_t seconds)
+        : RunTimeError(ErrorKind::Stopped,
+                       exposure + " was cut short after " + std::to_string(seconds) +
+                           " s: Nocturo was stopped (Ctrl+Z). The shutter closed when it "
+                           "stopped, so that frame is short, and the series ends "
+                           "here.\n\nPress START to begin again."),
+          seconds_(seconds) {}
+    std::int64_t seconds() const { return seconds_; }
+
+private:
+    std::int64_t seconds_;
 };
 
 // Thrown by Application::end_program(). Nothing catches it but the outermost

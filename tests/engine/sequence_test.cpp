@@ -120,11 +120,15 @@ TEST(Sequence, ACountChangedDuringTheLoopOnlyChangesTheNumbersShown) {
 
 enum class Phase { LeadIn, Exposure, Pause };
 
+// What fails: a lost port, anything but a run-time error, or a stop (Ctrl+Z)
+// that closed the shutter.
+enum class Failure { Lost, Unexpected, Stopped };
+
 struct PhaseCase {
     const char* name;
     Phase phase;
-    const char* report;      // what a failure in this phase reports
-    bool unexpected = false; // the failure is no run-time error but anything else
+    const char* report; // what a failure in this phase reports
+    Failure failure = Failure::Lost;
 };
 
 bool in_phase(const FakeWindow& w, Phase phase) {
@@ -182,8 +186,11 @@ TEST_P(WaysOut, AFailureInAnyPhaseReleasesTheLineReportsAndLeavesTheWindowAsAFin
             failed = true;
             // The plan changes during the run: idle shows the plan as it is then.
             w.kiestijd.index = 2;
-            if (GetParam().unexpected) {
+            if (GetParam().failure == Failure::Unexpected) {
                 throw std::bad_alloc();
+            }
+            if (GetParam().failure == Failure::Stopped) {
+                throw ExposureCut("The exposure", 2);
             }
             // A handler inside the pump that fails, as a lost port does.
             throw RunTimeError(ErrorKind::Port, "Com1 is no longer there.\n\nPlug it back in.");
@@ -219,7 +226,14 @@ INSTANTIATE_TEST_SUITE_P(Phases, WaysOut,
                                                    "(std::bad_alloc). The run was stopped and the "
                                                    "shutter line released.\n\nPress START to "
                                                    "begin again.",
-                                                   true}),
+                                                   Failure::Unexpected},
+                                         PhaseCase{"stopped", Phase::Exposure,
+                                                   "Exposure 1 of 2 was cut short after 2 s: "
+                                                   "Nocturo was stopped (Ctrl+Z). The shutter "
+                                                   "closed when it stopped, so that frame is "
+                                                   "short, and the series ends here.\n\nPress "
+                                                   "START to begin again.",
+                                                   Failure::Stopped}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WaysOut, APortThatFailsToReleaseIsStillClosedAndReported) {

@@ -9,12 +9,15 @@
 //   <ns> <device> RTS 0
 //   <ns> <device> close
 //
-// As the kernel does for a real port, the first open of a device (in a
-// process) raises both lines and the last close drops them (HUPCL). The lines
+// As the kernel does for a real port, every open of a device raises both
+// lines unless its speed is B0, and so does a tcsetattr that takes its speed
+// from B0 to another; one that sets B0 drops them, and so does the last close
+// (in a process: HUPCL). The lines
 // are kept in the pty itself, in its window size's pixel fields, so every
 // process sees them: Wine's server opens a COM port, the program drives it.
 // With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
-// on a bare pty, for testing a device that will not drive its lines.
+// on a bare pty, for testing a device that will not drive its lines; with
+// NOCTURO_MODEM_SIGNAL=N, signal N comes in the middle of each tcsetattr.
 //
 // Everything here may run inside a signal handler, so it uses only
 // async-signal-safe calls: no stdio, no allocation.
@@ -26,6 +29,7 @@
 #undef _TIME_BITS
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +39,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -192,14 +197,26 @@ bool refused() {
     return refuse != nullptr && refuse[0] == '1';
 }
 
+// Whether the device's speed is B0, which holds its lines down.
+bool at_b0(int fd) {
+    termios now{};
+    return tcgetattr(fd, &now) == 0 && cfgetospeed(&now) == B0;
+}
+
+void raise_both(int fd, bool raised) {
+    const int before = lines_of(fd);
+    const int both = TIOCM_DTR | TIOCM_RTS;
+    change(fd, raised ? before | both : before & ~both);
+}
+
 void opened(int fd) {
     dev_t rdev = 0;
     if (fd < 0 || !is_pts(fd, &rdev)) {
         return;
     }
     log_event(fd, "open");
-    if (other_descriptors(fd, rdev) == 0 && !refused()) {
-        change(fd, TIOCM_DTR | TIOCM_RTS);
+    if (!refused() && !at_b0(fd)) {
+        raise_both(fd, true);
     }
 }
 
@@ -290,6 +307,22 @@ NOCTURO_FORWARD_OPEN(open)
 NOCTURO_FORWARD_OPEN(open64)
 NOCTURO_FORWARD_OPENAT(openat)
 NOCTURO_FORWARD_OPENAT(openat64)
+
+int tcsetattr(int fd, int action, const termios* wanted) {
+    static auto next = real<int (*)(int, int, const termios*)>("tcsetattr");
+    dev_t rdev = 0;
+    const bool modem = is_pts(fd, &rdev) && !refused();
+    const bool was_b0 = modem && at_b0(fd);
+    const int result = next(fd, action, wanted);
+    const bool b0 = cfgetospeed(wanted) == B0;
+    if (result == 0 && modem && was_b0 != b0) {
+        raise_both(fd, !b0);
+    }
+    if (const char* signal_number = getenv("NOCTURO_MODEM_SIGNAL")) {
+        raise(atoi(signal_number));
+    }
+    return result;
+}
 
 int close(int fd) {
     static auto next = real<int (*)(int)>("close");

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace nocturo {
@@ -57,6 +60,62 @@ TEST(SerialLine, LetsGoOfThePortWhenDestroyedWithDtrRaised) {
               (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
 }
 
+struct SetUpCase {
+    const char* name;
+    bool left_at_b0; // another program left the port's speed at B0
+    bool stopped;    // a stop (Ctrl+Z) comes in the middle of the set-up
+    SerialLine::KeepDtr keep;
+    std::vector<std::string> lines; // from our open on
+};
+
+class OpenSetUp : public testing::TestWithParam<SetUpCase> {};
+
+// The driver raises DTR and RTS as the speed leaves B0; a stop drops them.
+TEST_P(OpenSetUp, LeavesUpOnlyTheDtrAnExposureStillWants) {
+    ModemLog log;
+    Pty pty;
+    if (GetParam().left_at_b0) {
+        const int fd = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+        ::cfsetospeed(&tio, B0);
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &tio), 0);
+        ::close(fd);
+    }
+    if (GetParam().stopped) {
+        std::signal(SIGUSR1, [](int) { stop_serial_line(); }); // as Ctrl+Z's handler does
+        setenv("NOCTURO_MODEM_SIGNAL", std::to_string(SIGUSR1).c_str(), 1);
+    }
+    SerialLine line;
+    line.open(1, pty.slave(), GetParam().keep);
+    unsetenv("NOCTURO_MODEM_SIGNAL");
+    std::string cut;
+    try {
+        line.set_dtr(true);
+    } catch (const ExposureCut& e) {
+        cut = e.what();
+    }
+    line.close();
+    std::vector<std::string> lines = whats(log.events(pty.slave()));
+    lines.erase(lines.begin(), std::find(lines.rbegin(), lines.rend(), "open").base());
+    EXPECT_EQ(lines, GetParam().lines);
+    EXPECT_EQ(cut.rfind("The exposure was cut short after 0 s", 0) == 0, GetParam().stopped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, OpenSetUp,
+                         testing::Values(SetUpCase{"left_at_b0",
+                                                   true,
+                                                   false,
+                                                   SerialLine::KeepDtr::No,
+                                                   {"DTR 1", "RTS 1", "DTR 0", "RTS 0", "DTR 1",
+                                                    "DTR 0", "close"}},
+                                         SetUpCase{"stopped_in_the_set_up",
+                                                   false,
+                                                   true,
+                                                   SerialLine::KeepDtr::Yes,
+                                                   {"DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(ModemRecorder, TheLastCloseDropsBothLinesAsARealPortDoes) {
     ModemLog log;
     Pty pty;
@@ -93,7 +152,19 @@ TEST(SerialLine, AMissingDeviceIsReportedWithTheRowTheDeviceAndTheReason) {
     EXPECT_NE(text.find("plugged in"), std::string::npos) << text;
 }
 
-enum class Holder { Flock, LockFile, FlockHiddenFromUs, Exclusive, LocksUnreadable };
+enum class Holder {
+    Flock,
+    LockFile,
+    FlockHiddenFromUs,
+    Exclusive,
+    LocksUnreadable,
+    NoLock,
+    // Lock files that are none, or not to be read: anyone may write in the folder.
+    LockFifo,
+    LockLinkToZero,
+    LockBinaryPid,
+    LockUnreadable,
+};
 
 struct HeldCase {
     const char* name;
@@ -103,22 +174,35 @@ struct HeldCase {
 
 class PortOfAnotherProgram : public testing::TestWithParam<HeldCase> {};
 
-// Another program has the port open and holds it by a flock, seen in the list
-// of locks or not (in another PID namespace), a UUCP lock file, or exclusive
-// mode (which root passes). Its lines stay as its own open left them.
+// Another program has the port open, holds it by a flock, seen in the list
+// of locks or not (in another PID namespace), by a UUCP lock file or by
+// exclusive mode (which root passes), or holds it by nothing at all. Its
+// lines stay as its own open left them.
 TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
     ModemLog log;
     Pty pty;
     const Holder holder = GetParam().holder;
+    if (holder == Holder::LockUnreadable && ::geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
     const std::string folder = testing::TempDir() + "nocturo-locks-" + std::to_string(::getpid());
     std::filesystem::create_directories(folder);
     const LockPlaces places{holder == Holder::Flock ? "/proc/locks" : folder + "/locks", folder};
     if (holder != Holder::LocksUnreadable) {
         std::ofstream(folder + "/locks").flush();
     }
-    if (holder == Holder::LockFile) {
-        std::ofstream(folder + "/LCK.." + std::filesystem::path(pty.slave()).filename().string())
-            << ::getpid() << "\n";
+    const std::string lock =
+        folder + "/LCK.." + std::filesystem::path(pty.slave()).filename().string();
+    const pid_t self = ::getpid();
+    if (holder == Holder::LockFile || holder == Holder::LockUnreadable) {
+        std::ofstream(lock) << self << "\n";
+        ::chmod(lock.c_str(), holder == Holder::LockFile ? 0644 : 0);
+    } else if (holder == Holder::LockBinaryPid) {
+        std::ofstream(lock).write(reinterpret_cast<const char*>(&self), sizeof self);
+    } else if (holder == Holder::LockFifo) {
+        ASSERT_EQ(::mkfifo(lock.c_str(), 0644), 0);
+    } else if (holder == Holder::LockLinkToZero) {
+        std::filesystem::create_symlink("/dev/zero", lock);
     }
     const int other = ::open(pty.slave().c_str(), O_RDWR);
     int exclusive = 0;
@@ -153,7 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
         HeldCase{"flock_hidden_from_us", Holder::FlockHiddenFromUs, "in use by another program"},
         HeldCase{"exclusive", Holder::Exclusive, "in use by another program"},
         HeldCase{"locks_unreadable", Holder::LocksUnreadable,
-                 "cannot tell whether another program is using it"}),
+                 "cannot tell whether another program is using it"},
+        HeldCase{"no_lock", Holder::NoLock, "has it open"},
+        HeldCase{"lock_fifo", Holder::LockFifo, "is not a file"},
+        HeldCase{"lock_link_to_dev_zero", Holder::LockLinkToZero, "cannot be read"},
+        HeldCase{"lock_binary_pid", Holder::LockBinaryPid, "it holds the lock file"},
+        HeldCase{"lock_unreadable", Holder::LockUnreadable, "cannot be read"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SerialLine, ADeviceThatRefusesItsLinesIsReportedAndLeftClosed) {

@@ -257,7 +257,8 @@ TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
 }
 
 // Started under nohup: a hang-up leaves the exposure alone; Ctrl+Z closes the
-// shutter before the program stops; SIGTERM releases the line and ends it.
+// shutter before the program stops, and after fg the cut exposure is not
+// taken up again: the run stops; SIGTERM ends the program.
 TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ModemLog log;
     Pty pty;
@@ -286,6 +287,7 @@ TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
     ASSERT_EQ(::kill(child, SIGCONT), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended after SIGCONT";
+    EXPECT_EQ(log.events(pty.slave()).back().what, "close") << "the run stopped";
     ASSERT_EQ(::kill(child, SIGTERM), 0);
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;

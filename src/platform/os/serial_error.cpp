@@ -51,12 +51,17 @@ std::string message(SerialError::Reason reason, int row, const std::string& devi
                why +
                ".\n\nPlug the adapter back in, hover over the Com port list to see which row "
                "reaches it now, then press START again.";
+    case SerialError::Reason::LinesPutBack:
+        return port + " is in use by another program" + why +
+               ". Opening it raised its DTR and RTS lines; Nocturo lowered them again at "
+               "once.\n\nClose that program, or pick another Com port, then press START again.";
     case SerialError::Reason::CannotTell:
         return port + " was not opened: Nocturo cannot tell whether another program is using it" +
                why +
                ", and opening it would disturb that program's lines.\n\nRun Nocturo where it "
-               "can read the system's list of locks (outside a sandbox that hides /proc), or "
-               "pick another Com port, then press START again.";
+               "can read the system's list of locks (outside a sandbox that hides /proc); "
+               "remove a lock file that no program holds; or pick another Com port, then press "
+               "START again.";
     case SerialError::Reason::Other:
         break;
     }

@@ -4,10 +4,12 @@
 // 9600 baud 8N1 and holds RTS released; DTR is raised and lowered on request;
 // closing releases DTR before the port is let go. The operating system's
 // calls are used directly so that nothing raises DTR behind our back when the
-// port closes. A port another program holds is left alone, lines and all.
+// port closes. A port another program has open, or holds by a lock, is left
+// alone, lines and all.
 
 #include "platform/errors.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -24,6 +26,7 @@ public:
         LinesRefused,     // the device will not drive DTR or RTS
         Lost,             // the device went away while in use
         CannotTell,       // whether another program holds the port cannot be told
+        LinesPutBack,     // another program holds the port, found only once it was open
         Other,
     };
 
@@ -45,6 +48,7 @@ private:
 struct LockPlaces {
     std::string proc_locks = "/proc/locks";
     std::string lock_folder = "/run/lock"; // UUCP lock files: LCK..ttyUSB0
+    std::string proc = "/proc";            // the processes, and what each has open
 };
 
 class SerialLine {
@@ -65,7 +69,8 @@ public:
     void set_dtr(bool asserted);
     void set_rts(bool asserted);
     // Raises a Lost error when the device has gone away since it was opened
-    // (an adapter pulled out); does nothing when no port is open. Cheap
+    // (an adapter pulled out), and ExposureCut when the program was stopped
+    // while the port was open; does nothing when no port is open. Cheap
     // enough to call at every pass of a wait.
     void check() const;
     // Releases DTR and RTS and closes the port. If the system reports a
@@ -76,6 +81,10 @@ public:
 
 private:
     void set_line(int line, bool asserted);
+#ifndef _WIN32
+    // Raises ExposureCut if the program was stopped since the port opened.
+    void check_not_stopped() const;
+#endif
 #ifdef _WIN32
     // RTS is held released from the open on; DTR is the caller's to set. A
     // port that refuses is closed again.
@@ -88,19 +97,27 @@ private:
     void* claim_ = nullptr; // a named mutex: the port is this program's
 #else
     int fd_ = -1;
-    bool exclusive_ = false; // we made the port refuse further opens
+    std::int64_t opened_ns_ = 0; // when the open raised DTR
 #endif
     int row_ = 0;
     std::string device_;
 };
 
 // For a handler of a terminating signal: releases DTR and RTS of the open
-// port, if any, and closes it. Uses only async-signal-safe calls.
+// port, if any, lets other programs open it again and closes it. Uses only
+// async-signal-safe calls.
 void release_serial_line_from_signal() noexcept;
 
-// Releases DTR and RTS of the open port, if any, and leaves closing it to its
-// SerialLine: at the end of a Windows session, on the window's thread; on
-// other systems from a handler of a stopping signal (async-signal-safe).
+#ifdef _WIN32
+// At the end of a Windows session, on the window's thread: releases DTR and
+// RTS of the open port, if any, and leaves closing it to its SerialLine.
 void lower_serial_lines() noexcept;
+#else
+// For the handler of Ctrl+Z (SIGTSTP), before the program stops: releases
+// DTR and RTS of the open port, if any, and notes the moment. The exposure
+// under way is cut short: once the program goes on, its SerialLine raises
+// ExposureCut rather than the line again. Async-signal-safe.
+void stop_serial_line() noexcept;
+#endif
 
 } // namespace nocturo

@@ -5,7 +5,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <csignal>
+#include <pthread.h>
 #include <utility>
 #endif
 
@@ -43,17 +45,21 @@ void install(int signal_number, void (*handler)(int)) {
 }
 
 // Ctrl+Z in the terminal Nocturo was started from: the shutter closes before
-// the program stops. After fg the wait under way finds its end passed, as
-// after a held window, and the run goes on.
+// the program stops. After fg an exposure that was under way is not taken
+// up again: the run stops and says how long the shutter was open. A pause
+// or the start delay finds its end passed, as after a held window, and the
+// run goes on.
 void on_stop_signal(int signal_number) {
-    lower_serial_lines();
+    const int saved = errno;
+    stop_serial_line();
     std::signal(signal_number, SIG_DFL);
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, signal_number);
-    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
     std::raise(signal_number); // stops here until continued
     install(signal_number, on_stop_signal);
+    errno = saved;
 }
 
 } // namespace

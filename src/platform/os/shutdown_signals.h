@@ -6,7 +6,8 @@ namespace nocturo {
 // close on Windows: release the shutter line and close the port, then let the
 // signal end the process as it would have. A signal that was ignored when
 // the program started (SIGHUP under nohup) is left ignored. On SIGTSTP
-// (Ctrl+Z): release the shutter line, then stop.
+// (Ctrl+Z): release the shutter line, then stop; an exposure cut short so is
+// reported once the program goes on.
 void install_shutdown_handlers();
 
 } // namespace nocturo
