@@ -7,8 +7,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -149,25 +151,68 @@ private:
     std::function<QString()> text_;
 };
 
-// A list takes the wheel only while the user is using it, that is while it
-// has the focus: a pointer resting on a list, or a touchpad brushed on the
-// way past, changes nothing. With the focus, a wheel step is a pick, as an
-// arrow key is.
-class WheelOnlyWhenFocused : public QObject {
+// A list takes the wheel and the keys only while the user is using it, that
+// is while it has the focus the user put there with a click or Tab: a
+// pointer resting on a list, a touchpad brushed on the way past, or a key
+// meant for a list the program or Qt handed the focus to changes nothing.
+// With that focus, a wheel step is a pick, as an arrow key is.
+class ListsAnswerTheUser : public QObject {
 public:
     using QObject::QObject;
 
+    void watch(QComboBox* list) {
+        list->installEventFilter(this);
+        list->lineEdit()->installEventFilter(this);
+    }
+
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Wheel) {
-            auto* list = qobject_cast<QComboBox*>(watched);
-            if (list != nullptr && !list->hasFocus() &&
-                !list->isAncestorOf(QApplication::focusWidget())) {
+        auto* list = qobject_cast<QComboBox*>(watched);
+        if (list == nullptr) {
+            list = qobject_cast<QComboBox*>(watched->parent());
+        }
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (is_users(static_cast<QFocusEvent*>(event)->reason())) {
+                chosen_ = list;
+            }
+            break;
+        case QEvent::FocusOut:
+            // The focus leaves for good, not only while a popup or another
+            // window has it.
+            if (chosen_ == list && !QApplication::activePopupWidget() &&
+                static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
+                static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+                chosen_ = nullptr;
+            }
+            break;
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            // Keys come only to the focus, and Tab moves it on; the wheel
+            // comes to whatever the pointer rests on, in a window that is not
+            // the active one too.
+            if (event->type() == QEvent::KeyPress ? list != chosen_ && !moves_focus(event)
+                                                  : list != chosen_ || !list->hasFocus()) {
                 event->accept();
                 return true;
             }
+            break;
+        default:
+            break;
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    static bool moves_focus(QEvent* event) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        return key == Qt::Key_Tab || key == Qt::Key_Backtab;
+    }
+    static bool is_users(Qt::FocusReason reason) {
+        return reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+               reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+    }
+
+    QComboBox* chosen_ = nullptr;
 };
 
 } // namespace
@@ -211,8 +256,10 @@ Form1::Form1() : Form1(Options{}) {}
 Form1::Form1(Options options)
     : w_(std::make_unique<Widgets>()),
       ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPorts>()),
-      directory_(*ports_), clock_(SteadyDayClock::system()), pump_(clock_, options.pump),
-      alarm_(clock_), comm_(directory_, alarm_), report_(std::move(options.report)) {
+      directory_(*ports_),
+      clock_(options.clock ? std::move(*options.clock) : SteadyDayClock::system()),
+      pump_(clock_, options.pump), alarm_(clock_), comm_(directory_, alarm_),
+      report_(std::move(options.report)) {
     setObjectName(QStringLiteral("Form1"));
     build_layout();
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
@@ -247,13 +294,13 @@ void Form1::build_layout() {
         box->setAutoFillBackground(true);
         return box;
     };
-    auto* wheel = new WheelOnlyWhenFocused(this);
-    auto list = [wheel](QWidget* parent, const char* name, QRect geometry) {
+    auto* user = new ListsAnswerTheUser(this);
+    auto list = [user](QWidget* parent, const char* name, QRect geometry) {
         auto* combo = new QComboBox(parent);
         combo->setObjectName(QString::fromLatin1(name));
         combo->setFocusPolicy(Qt::StrongFocus); // a click or Tab, never the wheel
-        combo->installEventFilter(wheel);
         combo->setEditable(true);
+        user->watch(combo);
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setCompleter(nullptr);
         combo->setMaxVisibleItems(16);
@@ -399,18 +446,17 @@ void Form1::pick_port() {
 }
 
 // Ports came or went. While idle, a row that reaches nothing takes a device
-// that has just arrived at its place. During a run, the device the next
-// exposure is to open may have left during the start delay or a pause: a
-// second after the last change, whatever order the system made its changes
-// in, the run stops if it is gone (a replugged adapter comes back under a
-// new name within it), rather than when that exposure begins.
+// whose arrival has just put it at its place. During a run, the device the
+// next exposure is to open may have left during the start delay or a pause:
+// a second after the last change, whatever order the system made its
+// changes in, the run stops if it is gone (a replugged adapter comes back
+// under a new name within it), rather than when that exposure begins.
 void Form1::ports_changed() {
     on_event([this] {
         if (running_) {
             loss_grace_.start();
-        } else {
-            directory_.take_arrival(port_row());
         }
+        directory_.ports_changed(port_row(), !running_);
         describe_port();
     });
 }
@@ -507,9 +553,6 @@ void Form1::einde_Click() {
 
 void Form1::Command1_Click() {
     on_event([this] {
-        if (directory_.take_arrival(port_row())) {
-            describe_port();
-        }
         SleepInhibitor::Hold awake(inhibitor_);
         running_ = true;
         struct Finish {

@@ -40,6 +40,7 @@ public:
         std::unique_ptr<PortSource> ports; // the system's ports when empty
         QtPump::Mode pump = QtPump::Mode::Sleeping;
         Reporter report; // a message box when empty
+        std::optional<SteadyDayClock> clock; // the system's when empty
     };
 
     Form1();
@@ -61,6 +62,8 @@ public:
     // What the selected row of the port list reaches now: the list's
     // tooltip and its accessible description.
     QString port_tooltip();
+    // The system's serial ports came or went; the port watch calls it.
+    void ports_changed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,7 +78,6 @@ private:
     void wire_events();
     void wire_picks(QComboBox* combo, std::function<void()> picked);
     void pick_port();
-    void ports_changed();
     void end_run();
     void stop_if_lost_while_waiting();
     // The device the next exposure is to open, when a run waits and it is gone.

@@ -215,33 +215,42 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct EmptyRowCase {
     const char* name;
-    const char* arrives; // the camera's adapter, plugged in after Com2 was picked
-    bool idle;           // the window lets an empty row take a new arrival
-    bool taken;          // from then on Com2 reaches the camera
+    bool focuser_first;                // a focuser (ttyACM0) is there when Com2 is picked
+    std::vector<const char*> arrivals; // plugged in one by one after the pick
+    bool idle;                         // the window is idle as they arrive
+    const char* reached;               // what Com2 reaches in the end
 };
 
 class EmptyRow : public FakeSysfs, public testing::WithParamInterface<EmptyRowCase> {};
 
-// Only a focuser (Com1) is plugged in when Com2 is picked. The camera's
-// ttyUSB0 pushes it into Com2's place; a ttyACM1 comes to that place itself.
-TEST_P(EmptyRow, TakesOnlyADeviceThatArrivesAtItsPlaceWhileIdle) {
-    tty("ttyACM0");
+// The camera's ttyUSB0 comes before a focuser's ttyACM0 and pushes it into
+// Com2's place; a ttyACM1 comes to that place itself.
+TEST_P(EmptyRow, TakesOnlyADeviceWhoseArrivalPutItAtItsPlaceWhileIdle) {
+    adapter("1-2", "Camera cable", "C1");
+    if (GetParam().focuser_first) {
+        tty("ttyACM0");
+    }
     SystemPorts source = system();
     PortDirectory directory(source);
     directory.fix(2);
-    adapter("1-2", "Camera cable", "C1");
-    tty(GetParam().arrives, nullptr, "1-2");
-    EXPECT_EQ(GetParam().idle && directory.take_arrival(2), GetParam().taken);
+    for (const char* arrival : GetParam().arrivals) {
+        tty(arrival, nullptr, arrival[3] == 'U' ? "1-2" : "");
+        directory.ports_changed(2, GetParam().idle);
+    }
+    directory.ports_changed(2, true); // nothing more: a run's arrival stays untaken
     const std::optional<PortInfo> reached = directory.reach(2).port;
-    EXPECT_EQ(reached ? reached->description : "nothing",
-              GetParam().taken ? "Camera cable, serial C1" : "nothing");
+    EXPECT_EQ(reached ? fs::path(reached->device).filename().string() : "nothing",
+              GetParam().reached);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rig, EmptyRow,
-                         testing::Values(EmptyRowCase{"focuser_slides_in", "ttyUSB0", true, false},
-                                         EmptyRowCase{"arrives_while_idle", "ttyACM1", true, true},
-                                         EmptyRowCase{"arrives_in_a_run", "ttyACM1", false, false}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rig, EmptyRow,
+    testing::Values(
+        EmptyRowCase{"focuser_then_camera", false, {"ttyACM0", "ttyUSB0"}, true, "nothing"},
+        EmptyRowCase{"focuser_slides_in", true, {"ttyUSB0"}, true, "nothing"},
+        EmptyRowCase{"arrives_while_idle", true, {"ttyACM1"}, true, "ttyACM1"},
+        EmptyRowCase{"arrives_in_a_run", true, {"ttyACM1"}, false, "nothing"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 enum class Machine { PcWithSerialConsole, RaspberryPi, Brltty, NoDriver };
 

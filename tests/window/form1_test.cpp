@@ -220,7 +220,7 @@ TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
     auto* list = w.get<QComboBox>(c.list);
     list->setCurrentIndex(c.from);
     if (c.focused) {
-        list->setFocus();
+        list->setFocus(Qt::TabFocusReason); // as Tab gives it
     }
     c.cursor < 0 ? list->lineEdit()->selectAll() : list->lineEdit()->setCursorPosition(c.cursor);
     for (const char* key = c.keys; *key != '\0'; ++key) {
@@ -260,7 +260,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {
     Window w;
     w.form->show();
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
     auto* combo2 = w.get<QComboBox>("Combo2");
+    combo2->setFocus(Qt::TabFocusReason);
     combo2->lineEdit()->selectAll();
     QTest::keyClicks(combo2->lineEdit(), QStringLiteral("99 x"));
     EXPECT_EQ(combo2->currentIndex(), 1);
@@ -305,10 +308,12 @@ class PickedByKeyboard : public testing::TestWithParam<PickCase> {};
 TEST_P(PickedByKeyboard, TheNextRowDownIsTakenAndTheTotalTimeFollows) {
     Window w;
     w.form->show();
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
     auto* list = w.get<QComboBox>(GetParam().list);
     const int before = list->currentIndex();
     const QStringList labels = label_texts(w);
-    list->setFocus();
+    list->setFocus(Qt::TabFocusReason);
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_EQ(list->currentIndex(), before + 1);
 
@@ -344,12 +349,14 @@ TEST(Form1Window, NoTypedTextLeavesAListWithoutARowOrThePlanOutOfStep) {
                               QStringLiteral("10 Sec.\n3 x")};
     Window w;
     w.form->show();
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
     for (const char* name : {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3"}) {
         auto* list = w.get<QComboBox>(name);
         const int rows = list->count();
         for (const QString& input : inputs) {
             SCOPED_TRACE(std::string(name) + " <- \"" + input.left(20).toStdString() + "\"");
-            list->setFocus();
+            list->setFocus(Qt::TabFocusReason);
             list->lineEdit()->selectAll();
             const bool typable = std::all_of(input.begin(), input.end(), [](QChar c) {
                 return c.unicode() >= 0x20 && c.unicode() < 0x7f;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <tuple>
+#include <utility>
 
 namespace nocturo {
 namespace {
@@ -77,25 +78,29 @@ std::optional<PortInfo> at_place(const std::vector<PortInfo>& ports, int row) {
 SystemPorts::SystemPorts(fs::path sys, fs::path dev, fs::path proc)
     : sys_(std::move(sys)), dev_(std::move(dev)), proc_(std::move(proc)) {}
 
-void PortDirectory::fix(int row) {
-    const PortList now = source_.list();
-    Fixed fixed{at_place(now.ports, row), {}};
-    for (const PortInfo& port : now.ports) {
-        fixed.there_then.insert(port.identity);
-    }
-    fixed_[row] = std::move(fixed);
+bool same_device(const PortInfo& kept, const PortInfo& port) {
+    // The same serial in the same socket, or a serial only one adapter
+    // plugged in carries now, is the same adapter whichever way it was known.
+    return port.identity == kept.identity ||
+           (!kept.by_serial.empty() && port.by_serial == kept.by_serial &&
+            (port.by_socket == kept.by_socket || port.identity == port.by_serial));
 }
 
-bool PortDirectory::take_arrival(int row) {
+void PortDirectory::fix(int row) {
+    seen_ = source_.list().ports;
+    fixed_[row] = at_place(seen_, row);
+}
+
+bool PortDirectory::ports_changed(int row, bool idle) {
+    const std::vector<PortInfo> before = std::exchange(seen_, source_.list().ports);
     const auto kept = fixed_.find(row);
-    if (kept == fixed_.end() || kept->second.device) {
+    std::optional<PortInfo> place = at_place(seen_, row);
+    if (!idle || kept == fixed_.end() || kept->second || !place ||
+        std::any_of(before.begin(), before.end(),
+                    [&place](const PortInfo& was) { return same_device(was, *place); })) {
         return false;
     }
-    std::optional<PortInfo> arrived = at_place(source_.list().ports, row);
-    if (!arrived || kept->second.there_then.count(arrived->identity) != 0) {
-        return false;
-    }
-    kept->second.device = std::move(arrived);
+    kept->second = std::move(place);
     return true;
 }
 
@@ -110,17 +115,17 @@ RowReach PortDirectory::reach(int row) const {
         reach.port = std::move(place);
         return reach;
     }
-    if (!kept->second.device) {
+    if (!kept->second) {
         reach.occupant = std::move(place);
         return reach;
     }
     for (PortInfo& port : now.ports) {
-        if (port.identity == kept->second.device->identity) {
+        if (same_device(*kept->second, port)) {
             reach.port = std::move(port); // under the name it has now
             return reach;
         }
     }
-    reach.missing = kept->second.device;
+    reach.missing = kept->second;
     reach.occupant = std::move(place);
     return reach;
 }

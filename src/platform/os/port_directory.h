@@ -1,13 +1,17 @@
 #pragma once
 
-// Which device each port row reaches. A row reaches the device the user
-// could see it reach: the one its tooltip named when the window started or
-// when the row was last picked. From then on it reaches that device alone,
-// under whatever name the system gives it, and never the one that slides
-// into its place when the device is unplugged or another is plugged in
-// before it (a focuser resets when its DTR rises). Runs and idle ask the
-// same directory. Asking changes nothing: only the user's acts, which the
-// window turns into fix() and take_arrival(), change what a row reaches.
+// Which device each port row reaches, by one rule. A row reaches the device
+// it showed when the user last picked it (picking the selected row again
+// counts) or when the program started, under whatever name the system gives
+// it, and never the one that slides into its place when that device is
+// unplugged or another is plugged in before it (a focuser resets when its
+// DTR rises). A row that showed nothing takes a device only when that
+// device's own arrival put it at the row's place, while no run is under way;
+// its tooltip then shows it. A device that was there before, or came in at
+// another place and slid into this one, is never taken; during a run no row
+// takes anything. Runs and idle ask the same directory, and asking changes
+// nothing: only fix() (a pick) and ports_changed() (the system's own news)
+// do.
 //
 // What each system reads of its ports (sysfs, the registry, /dev/cu.*) is a
 // PortSource, one file per system; what they share is here.
@@ -26,9 +30,10 @@ struct PortInfo {
     std::string description; // what the user may recognise it by; may be empty
     // What stays the same for this one device while it is unplugged and
     // plugged in again, and is never the same for two ports: for a USB
-    // adapter its ids, its serial number, the USB port and interface it sits
-    // on and its own place there; for any other port its name and device
-    // number.
+    // adapter with a serial number of its own, its ids, its serial, the
+    // interface it is on and its own place there, in whatever USB socket it
+    // is plugged; for one without, the same with the socket in place of the
+    // serial; for any other port its name and device number.
     std::string identity = {};
     // What to do when the device is not there, where more can be said than
     // that it is missing; may be empty.
@@ -37,6 +42,12 @@ struct PortInfo {
     // itself (COM3 is row 3, and COM19 none); 0 where the order of the list
     // gives its row.
     int row = 0;
+    // For a USB adapter with a serial number: the identity by that serial,
+    // and the one by its socket besides, which is its identity instead where
+    // another adapter plugged in carries the same serial (clones that all
+    // report one). Empty for any other port.
+    std::string by_serial = {};
+    std::string by_socket = {};
 };
 
 struct PortList {
@@ -71,10 +82,10 @@ public:
 
     // The row reaches, from now on, the device at its place now, or nothing.
     void fix(int row);
-    // A row that reaches nothing takes the device at its place now, if that
-    // device was not there when the row was fixed: one that was there and
-    // has only slid into the place is never taken. True when it took one.
-    bool take_arrival(int row);
+    // The system's ports changed. When idle, a row that was fixed to
+    // nothing takes a device that arrived at its place since the last look.
+    // True when it took one.
+    bool ports_changed(int row, bool idle);
     // row is 1 for "Com1". A row never fixed reaches what is at its place.
     RowReach reach(int row) const;
     // What the row reaches, in a line for the tooltip.
@@ -82,14 +93,13 @@ public:
     std::vector<std::string> watched_folders() const { return source_.watched_folders(); }
 
 private:
-    struct Fixed {
-        std::optional<PortInfo> device;
-        std::set<std::string> there_then; // the identities present when it was fixed
-    };
-
     PortSource& source_;
-    std::map<int, Fixed> fixed_;
+    std::map<int, std::optional<PortInfo>> fixed_;
+    std::vector<PortInfo> seen_; // the ports at the last look
 };
+
+// Whether port is the device that was, at an earlier look, kept.
+bool same_device(const PortInfo& kept, const PortInfo& port);
 
 // "Com1 (FT232R USB UART, serial A50285BI) is not connected", and what sits
 // at its place instead, if anything.
@@ -135,6 +145,10 @@ private:
     // reading them takes the kernel's console lock, which a console that
     // is printing holds.
     std::optional<std::set<std::string>> consoles_;
+    // The ports seen with a node. The kernel removes a departing port's node
+    // first and its entry in sysfs a moment later, announcing only the
+    // first: a port whose node went is gone.
+    [[maybe_unused]] std::set<std::string> had_node_;
 };
 
 } // namespace nocturo

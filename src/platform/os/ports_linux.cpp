@@ -29,11 +29,12 @@ std::string whole_file(const fs::path& file) {
 
 // A port as the user may recognise it, and what makes it this one device.
 // A USB adapter is known by the folder of its USB device a few levels up:
-// its ids, its serial number where it has one, the USB port and interface it
-// sits on (the name of the folder below it, 1-1.2:1.0) and, for a cable
-// with several ports on one interface, the port's own number there. Two
-// adapters alike in every id still sit on different USB ports. Any other
-// port is known by its name and device number.
+// its ids, its serial number where it has one, the interface it is on (the
+// end of the folder below it, 1-1.2:1.0) and, for a cable with several ports
+// on one interface, the port's own number there. One with a serial number of
+// its own is the same adapter in any USB socket, as /dev/serial/by-id names
+// it; one without is known by the socket it sits in (1-1.2). Any other port
+// is known by its name and device number.
 PortInfo describe(const fs::path& entry, const fs::path& dev) {
     PortInfo port{(dev / entry.filename()).string(), {}, {}, {}};
     std::error_code ec;
@@ -47,9 +48,17 @@ PortInfo describe(const fs::path& entry, const fs::path& dev) {
             if (!serial.empty()) {
                 port.description += (port.description.empty() ? "serial " : ", serial ") + serial;
             }
-            port.identity = "usb " + first_line(dir / "idVendor") + ":" +
-                            first_line(dir / "idProduct") + " serial " + serial + " at " +
-                            below.filename().string() + (place.empty() ? "" : " port " + place);
+            const std::string interface = below.filename().string();
+            const std::string ids = "usb " + first_line(dir / "idVendor") + ":" +
+                                    first_line(dir / "idProduct") + " serial " + serial;
+            const std::string at_place = place.empty() ? "" : " port " + place;
+            port.identity = ids + " at " + interface + at_place;
+            if (!serial.empty()) {
+                port.by_socket = port.identity;
+                port.by_serial =
+                    ids + " interface " + interface.substr(interface.find(':') + 1) + at_place;
+                port.identity = port.by_serial;
+            }
             return port;
         }
         below = dir;
@@ -59,11 +68,24 @@ PortInfo describe(const fs::path& entry, const fs::path& dev) {
     return port;
 }
 
-// Ports a driver gives no place of their own under their interface share
-// an identity: each is then told apart by its name as well.
+// Adapters that carry the same serial number in different sockets (clones
+// that all report one) are each known by their socket instead. Ports a
+// driver gives no place of their own under their interface share an
+// identity: each is then told apart by its name as well.
 void make_identities_unique(std::vector<PortInfo>& ports) {
-    std::map<std::string, int> count;
+    std::map<std::string, std::set<std::string>> sockets;
     for (const PortInfo& port : ports) {
+        if (!port.by_serial.empty()) {
+            sockets[port.by_serial].insert(port.by_socket);
+        }
+    }
+    std::map<std::string, int> count;
+    for (PortInfo& port : ports) {
+        if (!port.by_serial.empty() && sockets[port.by_serial].size() > 1) {
+            port.identity = port.by_socket;
+            port.advice = "Another adapter plugged in carries the same serial number, so Nocturo "
+                          "knows this one by its USB socket: keep it in that socket";
+        }
         ++count[port.identity];
     }
     for (PortInfo& port : ports) {
@@ -229,8 +251,11 @@ PortList SystemPorts::list() {
         } else if (raspberry_pi_uart(sys_, entry)) {
             list.left_out.push_back(
                 name + ": the Raspberry Pi's own UART has no DTR pin; use a USB-serial adapter");
-        } else {
+        } else if (fs::exists(dev_ / name, unreadable)) {
+            had_node_.insert(name);
             list.ports.push_back(describe(entry, dev_));
+        } else if (had_node_.count(name) == 0) {
+            list.ports.push_back(describe(entry, dev_)); // its node may come later
         }
     }
     sort_ports(list.ports);

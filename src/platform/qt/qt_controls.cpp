@@ -28,8 +28,19 @@ void QtList::set_list_index(std::int16_t index) {
     combo_->setCurrentIndex(index);
 }
 
+// A button disabled while it has the focus hands it on to the next control
+// in the Tab order, a list here, where the wheel and the keys would then
+// change a setting the user never touched. The window keeps the focus
+// instead, and gives it back when the button is enabled again.
 void QtButton::set_enabled(bool enabled) {
+    QWidget* window = button_->window();
+    if (!enabled && window->focusWidget() == button_) {
+        window->setFocus(Qt::OtherFocusReason);
+    }
     button_->setEnabled(enabled);
+    if (enabled && window->focusWidget() == window) {
+        button_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 QtProgressBar::QtProgressBar(QProgressBar* bar) : bar_(bar) {
