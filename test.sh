@@ -5,7 +5,7 @@
 # under qemu. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream lintian \
+scripts/deps.sh g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream lintian librapidcheck-dev \
     dbus-daemon python3-dbusmock
 
 # The code is laid out as clang-format 14 lays it out, the version .clang-format
