@@ -29,25 +29,34 @@ checked = []
 
 # Wine's SetupAPI answers from the registry's device tree: an FTDI adapter at
 # COM1 (the checks' pseudo-terminal), a PL2303 its driver refuses (Device
-# Manager code 10, with the driver's text as its name) and a CH340 Windows
-# has no driver for (code 28, among the other devices).
+# Manager code 10, with the driver's text as its name), a CH340 Windows has no
+# driver for (code 28, among the other devices), and beside them a printer
+# port (LPT1) and a virtual pair (CNCA0, CNCB0) that no row may reach.
 PORTS = "{4d36e978-e325-11ce-bfc1-08002be10318}"
 PROBLEM_CODE = r"Properties\{4340a6c5-93fa-4706-972c-7b648008a5a7}\0003"
-ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB"
-DEVICE_TREE = "\r\n".join([
-    "Windows Registry Editor Version 5.00",
-    r"[%s\VID_0403&PID_6001\A50285BI]" % ENUM,
-    '"ClassGUID"="%s"' % PORTS, '"FriendlyName"="USB Serial Port (COM1)"', '"Mfg"="FTDI"',
-    r"[%s\VID_0403&PID_6001\A50285BI\Device Parameters]" % ENUM, '"PortName"="COM1"',
-    r"[%s\VID_067B&PID_2303\6&1F2E&0&3]" % ENUM,
-    '"ClassGUID"="%s"' % PORTS, '"Mfg"="Prolific"',
-    '"FriendlyName"="THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER."',
-    r"[%s\VID_067B&PID_2303\6&1F2E&0&3\Device Parameters]" % ENUM, '"PortName"="COM5"',
-    r"[%s\VID_067B&PID_2303\6&1F2E&0&3\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):0a,00,00,00",
-    r"[%s\VID_1A86&PID_7523\5&2B3A1C9&0&4]" % ENUM,
-    '"ClassGUID"="{4d36e97e-e325-11ce-bfc1-08002be10318}"', '"DeviceDesc"="USB2.0-Serial"',
-    r"[%s\VID_1A86&PID_7523\5&2B3A1C9&0&4\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):1c,00,00,00",
-    ""])
+ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
+
+
+def port_device(path, name, port):
+    return [r"[%s\%s]" % (ENUM, path), '"ClassGUID"="%s"' % PORTS, '"FriendlyName"="%s"' % name,
+            r"[%s\%s\Device Parameters]" % (ENUM, path), '"PortName"="%s"' % port]
+
+
+DEVICE_TREE = "\r\n".join(
+    ["Windows Registry Editor Version 5.00"]
+    + port_device(r"USB\VID_0403&PID_6001\A50285BI", "USB Serial Port (COM1)", "COM1")
+    + [r"[%s\USB\VID_0403&PID_6001\A50285BI]" % ENUM, '"Mfg"="FTDI"']
+    + port_device(r"USB\VID_067B&PID_2303\6&1F2E&0&3",
+                  "THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER.", "COM5")
+    + [r"[%s\USB\VID_067B&PID_2303\6&1F2E&0&3\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):0a,00,00,00",
+       r"[%s\USB\VID_1A86&PID_7523\5&2B3A1C9&0&4]" % ENUM,
+       '"ClassGUID"="{4d36e97e-e325-11ce-bfc1-08002be10318}"', '"DeviceDesc"="USB2.0-Serial"',
+       r"[%s\USB\VID_1A86&PID_7523\5&2B3A1C9&0&4\%s]" % (ENUM, PROBLEM_CODE), "@=hex(ffff0007):1c,00,00,00"]
+    + port_device(r"ACPI\PNP0401\1", "ECP Printer Port (LPT1)", "LPT1")
+    + port_device(r"COM0COM\PORT\CNCA0", "com0com - serial port emulator (CNCA0)", "CNCA0")
+    + port_device(r"COM0COM\PORT\CNCB0", "com0com - serial port emulator (CNCB0)", "CNCB0")
+    + [r"[HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM]",
+       r'"\\Device\\com0com10"="CNCA0"', r'"\\Device\\com0com20"="CNCB0"', ""])
 
 
 def check(ok, what):
@@ -270,12 +279,13 @@ def check_program(exe, recorder, display, screenshot):
         pause = dtr[2][0] - dtr[1][0]
         check(all(abs(s - 4.5) <= SPAN_SLACK for s in spans),
               "each span lasts 4.5 s within 20 ms: %s" % ", ".join("%.4f s" % s for s in spans))
-        # The pause is 3.5 s by its rounding (3 s or 4 s by a wrong one), and
-        # the line is down a little longer: the port is closed, the row's
-        # device looked up in the device tree and the port opened again, all
-        # answered by the Wine server (20 ms on an idle machine, 50 ms seen
-        # on a busy one).
-        check(3.495 <= pause <= 3.7, "the pause lasts 3.5 s, and less than 0.2 s more: %.4f s" % pause)
+        # The pause is 3.5 s by its rounding (3 s or 4 s by a wrong one). The
+        # row's device is not looked up again in the device tree, which no
+        # change announced (a lookup took 20 to 50 ms of the pause): the
+        # line is down only as long as closing and opening the port take
+        # besides, which the Wine server answers, as a span counts them.
+        check(3.495 <= pause <= 3.5 + SPAN_SLACK,
+              "the pause lasts 3.5 s within 20 ms: %.4f s" % pause)
     # A pump that never sleeps would take a whole core.
     check(cpu <= 15.0, "CPU during an exposure: %.2f %% of a core" % cpu)
     check(port.rts_only_at_open(), "RTS rises only as the port opens, and is released at once")

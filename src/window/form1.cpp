@@ -615,7 +615,10 @@ void Form1::note_visibility() {
 
 QString Form1::port_tooltip() {
     QString text;
-    on_event([this, &text] { text = QString::fromStdString(directory_.describe(port_row())); });
+    on_event([this, &text] {
+        directory_.refresh(); // the user looks: what the system has now
+        text = QString::fromStdString(directory_.describe(port_row()));
+    });
     return text;
 }
 

@@ -1,4 +1,5 @@
 #include "fakes/fake_platform.h"
+#include "fakes/named_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using fakes::FakeWindow;
 

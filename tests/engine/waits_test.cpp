@@ -1,9 +1,12 @@
 #include "fakes/fake_platform.h"
+#include "fakes/named_rows.h"
 
 #include <gtest/gtest.h>
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using fakes::FakeWindow;
 

@@ -31,6 +31,9 @@ public:
             const auto leaving = leaving_.find(port.identity);
             return leaving != leaving_.end() && leaving->second <= now;
         });
+        for (std::size_t k = 0; k < ports_.size(); ++k) {
+            ports_[k].row = static_cast<int>(k + 1);
+        }
         return {ports_, {}, {}};
     }
     std::vector<std::string> watched_folders() const override {

@@ -1,3 +1,4 @@
+#include "fakes/named_rows.h"
 #include "platform/errors.h"
 #include "platform/numbers.h"
 
@@ -8,6 +9,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 struct Rounding {
     double value;

@@ -1,4 +1,5 @@
 #include "fakes/fixed_ports.h"
+#include "fakes/named_rows.h"
 #include "platform/pty.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 namespace fs = std::filesystem;
 using testing_support::ModemLog;

@@ -1,4 +1,5 @@
 #include "fakes/fixed_ports.h"
+#include "fakes/named_rows.h"
 #include "platform/os/comm_control.h"
 #include "platform/os/serial_line.h"
 #include "platform/pty.h"
@@ -20,6 +21,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using testing_support::ModemEvent;
 using testing_support::ModemLog;

@@ -2,8 +2,10 @@
 // pseudo-terminal whose modem lines are recorded on the other side; COM9
 // reaches no device. The order of the line changes is read from that record.
 // The checks also write a device tree into the registry (DEVICE_TREE in
-// scripts/wine_checks.py), which Wine's SetupAPI answers from.
+// scripts/wine_checks.py), which Wine's SetupAPI answers from: beside COM1 a
+// printer port and a virtual pair.
 
+#include "fakes/named_rows.h"
 #include "platform/os/serial_windows.h"
 #include "platform/os/windows_ports.h"
 
@@ -16,6 +18,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 const std::string kCom1 = R"(\\.\COM1)";
 
@@ -121,6 +125,12 @@ TEST(WindowsDeviceTree, NamesTheAdapterAndExplainsThoseThatGotNoPort) {
         << empty;
     EXPECT_NE(empty.find("USB2.0-Serial (1a86:7523) is plugged in but has no serial port: Windows "
                          "has no driver for it (Device Manager code 28)"),
+              std::string::npos)
+        << empty;
+    // A printer port and a virtual pair stand at no row.
+    EXPECT_NE(empty.find("Left out:\nLPT1 (ECP Printer Port): a printer port"), std::string::npos)
+        << empty;
+    EXPECT_NE(empty.find("\nCNCA0 (com0com - serial port emulator): a virtual port"),
               std::string::npos)
         << empty;
 }

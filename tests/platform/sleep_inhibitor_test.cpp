@@ -3,6 +3,7 @@
 // once, so each test needs a process of its own, as CTest runs them.
 
 #include "fakes/fixed_ports.h"
+#include "fakes/named_rows.h"
 #include "platform/pty.h"
 #include "platform/qt/sleep_inhibitor.h"
 #include "window/form1.h"
@@ -31,6 +32,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using testing_support::ModemLog;
 using testing_support::Pty;

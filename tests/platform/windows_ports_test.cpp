@@ -1,5 +1,6 @@
 // Windows' ports as its device tree answers, on every system.
 
+#include "fakes/named_rows.h"
 #include "platform/os/windows_ports.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 WindowsDevice device(std::string id, std::string parent, std::string name, std::string maker,
                      std::string com, std::string location = "", unsigned problem = 0) {
@@ -31,9 +34,15 @@ WindowsDevice ch340(const std::string& com, const std::string& socket, unsigned 
                   "PCIROOT(0)#PCI(1400)#USB(" + socket + ")", problem);
 }
 
-const WindowsDevice kRefusedPl2303 = device(
-    "USB\\VID_067B&PID_2303\\6&1F2E&0&3", "",
-    "THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER.", "Prolific", "COM5", "", 10);
+// A PL2303 its driver refuses, named by the driver's text.
+WindowsDevice pl2303(const std::string& text) {
+    return device("USB\\VID_067B&PID_2303\\6&1F2E&0&3", "", text, "Prolific", "COM5", "", 10);
+}
+
+// A printer port and a virtual pair beside COM1, all in the Ports class.
+const std::vector<WindowsDevice> kNotCom = {
+    device("ACPI\\PNP0401\\1", "", "ECP Printer Port (LPT1)", "", "LPT1"), ftdi("COM1"),
+    device("COM0COM\\PORT\\CNCA0", "", "com0com - serial port emulator (CNCA0)", "", "CNCA0")};
 
 class Tree : public PortSource {
 public:
@@ -86,11 +95,45 @@ INSTANTIATE_TEST_SUITE_P(
         row("lost_in_a_pause", 3, {ftdi("COM3")}, {ftdi("COM3", false)}, {"COM3"},
             "Com3 (USB Serial Port, FTDI, serial A50285BI) is not connected", true),
         row("virtual_port", 8, {}, {}, {"COM8"}, "Com8: COM8", true),
-        row("refused_pl2303", 5, {kRefusedPl2303}, {}, {},
+        row("refused_pl2303", 5,
+            {pl2303("THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER.")}, {}, {},
             "Com5: " + kNoPort +
                 "THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER. (067b:2303) is "
                 "plugged in but has no serial port: Prolific's driver refuses this chip (Device "
                 "Manager code 10)"),
+        // The driver's texts that do not name its maker, known by the vendor id.
+        row("phased_out_pl2303", 1,
+            {pl2303("PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.")}, {}, {},
+            "Com1: " + kNoPort +
+                "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER. (067b:2303) is "
+                "plugged in but has no serial port: Prolific's driver refuses this chip (Device "
+                "Manager code 10), a PL2303 it has phased out"),
+        row("pl2303_not_for_windows_11", 1, {pl2303("PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER")},
+            {}, {},
+            "Com1: " + kNoPort +
+                "PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER (067b:2303) is plugged in but has no "
+                "serial port: Prolific's driver refuses this chip (Device Manager code 10), a "
+                "PL2303 it does not support"),
+        // A clone whose product id a driver rewrote, working with a patched driver.
+        row("ftdi_0000_that_works", 4,
+            {device("FTDIBUS\\VID_0403+PID_0000+B1\\0000", "USB\\VID_0403&PID_0000\\B1",
+                    "USB Serial Port (COM4)", "FTDI", "COM4"),
+             device("USB\\VID_0403&PID_0000\\B1", "", "USB Serial Converter", "FTDI", "")},
+            {}, {}, "Com4: COM4, USB Serial Port, FTDI, serial B1", true),
+        // Only COMk stands at a row: not LPT1, nor CNCA0 at the first row.
+        row("com1_beside_lpt1_and_cnca0", 1, kNotCom, {}, {"COM1", "CNCA0", "CNCB0"},
+            "Com1: COM1, USB Serial Port, FTDI, serial A50285BI", true),
+        row("left_out_with_why", 2, kNotCom, {}, {"COM1", "CNCA0", "CNCB0"},
+            "Com2: " + kNoPort +
+                "Left out:\nLPT1 (ECP Printer Port): a printer port, not a serial port\nCNCA0 "
+                "(com0com - serial port emulator): a virtual port whose name is no COM number; "
+                "name it COMk in its setup to use it here\nCNCB0: a virtual port",
+            false),
+        row("com3_in_lower_case", 3, {ftdi("com3")}, {}, {}, "Com3: com3, USB Serial Port"),
+        row("com03_is_no_com3", 3, {ftdi("COM03")}, {}, {},
+            "Com3: " + kNoPort +
+                "Left out:\nCOM03 (USB Serial Port): a port whose name is no COM "
+                "number; give it a number from 1 to 16 in Device Manager"),
         row("ch340_without_driver", 1, {ch340("", "4", 28)}, {}, {},
             "Com1: " + kNoPort +
                 "USB2.0-Serial (1a86:7523) is plugged in but has no serial port: Windows has no "

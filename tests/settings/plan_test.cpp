@@ -1,10 +1,13 @@
 #include "fakes/fake_platform.h"
+#include "fakes/named_rows.h"
 #include "settings/setting_lists.h"
 
 #include <gtest/gtest.h>
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using fakes::FakeWindow;
 

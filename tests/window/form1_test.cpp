@@ -1,4 +1,5 @@
 #include "fakes/fixed_ports.h"
+#include "fakes/named_rows.h"
 #include "platform/qt/qt_controls.h"
 #include "window/form1.h"
 
@@ -23,6 +24,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using fakes::FixedPorts;
 

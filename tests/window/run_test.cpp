@@ -2,6 +2,7 @@
 // pseudo-terminal whose modem lines the recorder keeps.
 
 #include "fakes/fixed_ports.h"
+#include "fakes/named_rows.h"
 #include "platform/pty.h"
 #include "window/form1.h"
 
@@ -23,6 +24,8 @@
 
 namespace nocturo {
 namespace {
+
+using testing_support::PrintTo;
 
 using testing_support::ModemEvent;
 using testing_support::ModemLog;

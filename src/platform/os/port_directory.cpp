@@ -65,12 +65,9 @@ std::string occupant_text(int row, const PortInfo& occupant) {
 }
 
 std::optional<PortInfo> at_place(const std::vector<PortInfo>& ports, int row) {
-    for (std::size_t k = 0; row >= 1 && k < ports.size(); ++k) {
-        if (ports[k].row == row || (ports[k].row == 0 && k + 1 == static_cast<std::size_t>(row))) {
-            return ports[k];
-        }
-    }
-    return std::nullopt;
+    const auto at = std::find_if(ports.begin(), ports.end(),
+                                 [row](const PortInfo& port) { return port.row == row; });
+    return row >= 1 && at != ports.end() ? std::optional(*at) : std::nullopt;
 }
 
 } // namespace
@@ -87,11 +84,13 @@ bool same_device(const PortInfo& kept, const PortInfo& port) {
 }
 
 void PortDirectory::fix(int row) {
+    source_.refresh();
     seen_ = source_.list().ports;
     fixed_[row] = at_place(seen_, row);
 }
 
 bool PortDirectory::ports_changed(int row, bool idle) {
+    source_.refresh();
     const std::vector<PortInfo> before = std::exchange(seen_, source_.list().ports);
     const auto kept = fixed_.find(row);
     std::optional<PortInfo> place = at_place(seen_, row);
@@ -187,6 +186,9 @@ void sort_ports(std::vector<PortInfo>& ports) {
     std::stable_sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
         return sort_key(a.device) < sort_key(b.device);
     });
+    for (std::size_t k = 0; k < ports.size(); ++k) {
+        ports[k].row = static_cast<int>(k + 1);
+    }
 }
 
 const SerialChip* usb_serial_chip(const std::string& vendor, const std::string& product) {

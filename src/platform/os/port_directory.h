@@ -38,9 +38,9 @@ struct PortInfo {
     // What to do when the device is not there, where more can be said than
     // that it is missing; may be empty.
     std::string advice = {};
-    // The row whose place the port holds where the system numbers its ports
-    // itself (COM3 is row 3, and COM19 none); 0 where the order of the list
-    // gives its row.
+    // The row whose place the port holds, as its system places it: 1 for
+    // Com1. Windows numbers its ports itself (COM3 is row 3, COM19 is none);
+    // elsewhere the k-th port of the list in sort_ports' order is row k.
     int row = 0;
     // For a USB adapter with a serial number: the identity by that serial,
     // and the one by its socket besides, which is its identity instead where
@@ -51,7 +51,7 @@ struct PortInfo {
 };
 
 struct PortList {
-    std::vector<PortInfo> ports;       // in row order: row k reaches the k-th
+    std::vector<PortInfo> ports;       // in row order
     std::vector<std::string> left_out; // ports no row reaches, each with why
     // USB-serial adapters plugged in that the system gave no port, each with
     // why and what to do.
@@ -63,6 +63,10 @@ class PortSource {
 public:
     virtual ~PortSource() = default;
     virtual PortList list() = 0;
+    // The next list() reads the system afresh: it announced a change, or the
+    // user acts. A source that is slow to read answers from its last reading
+    // until then.
+    virtual void refresh() {}
     // Folders whose entries come and go with the ports, for a watch.
     virtual std::vector<std::string> watched_folders() const { return {}; }
 };
@@ -90,6 +94,8 @@ public:
     RowReach reach(int row) const;
     // What the row reaches, in a line for the tooltip.
     std::string describe(int row) const;
+    // The next question reads the system's ports afresh (the user looks).
+    void refresh() { source_.refresh(); }
     std::vector<std::string> watched_folders() const { return source_.watched_folders(); }
 
 private:
@@ -106,9 +112,9 @@ bool same_device(const PortInfo& kept, const PortInfo& port);
 std::string not_connected_text(int row, const PortInfo& missing,
                                const std::optional<PortInfo>& occupant);
 
-// Sorts ports into row order: USB adapters (ttyUSB, usbserial) first, then
+// Sorts ports into row order, USB adapters (ttyUSB, usbserial) first, then
 // ACM modems (ttyACM, usbmodem), each group in device-number order, then
-// every other port by name and number.
+// every other port by name and number; the k-th is row k.
 void sort_ports(std::vector<PortInfo>& ports);
 // The number at the end of a port's name; -1 when there is none, and the
 // largest number when it has more digits than fit.
@@ -134,6 +140,7 @@ public:
     explicit SystemPorts(std::filesystem::path sys = "/sys", std::filesystem::path dev = "/dev",
                          std::filesystem::path proc = "/proc");
     PortList list() override;
+    void refresh() override;
     std::vector<std::string> watched_folders() const override;
 
 private:
@@ -149,6 +156,8 @@ private:
     // first and its entry in sysfs a moment later, announcing only the
     // first: a port whose node went is gone.
     [[maybe_unused]] std::set<std::string> had_node_;
+    // The last reading, where reading takes long (Windows' device tree).
+    [[maybe_unused]] std::optional<PortList> last_;
 };
 
 } // namespace nocturo

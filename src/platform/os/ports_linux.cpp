@@ -265,6 +265,9 @@ PortList SystemPorts::list() {
     return list;
 }
 
+// sysfs is quick to read: every list() reads it afresh.
+void SystemPorts::refresh() {}
+
 std::vector<std::string> SystemPorts::watched_folders() const {
     return {dev_.string()};
 }

@@ -20,6 +20,8 @@ PortList SystemPorts::list() {
     return list;
 }
 
+void SystemPorts::refresh() {}
+
 std::vector<std::string> SystemPorts::watched_folders() const {
     return {dev_.string()};
 }

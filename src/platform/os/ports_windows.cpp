@@ -128,7 +128,8 @@ std::vector<std::string> serialcomm() {
         ERROR_SUCCESS) {
         return names;
     }
-    for (DWORD i = 0;; ++i) {
+    // However the registry answers, the list ends: no system has this many.
+    for (DWORD i = 0; i < 4096; ++i) {
         wchar_t name[256];
         DWORD name_length = 256;
         wchar_t value[64] = {};
@@ -173,8 +174,19 @@ WindowsAnswer read_device_tree() {
 
 } // namespace
 
+// Reading the device tree takes tens of milliseconds (under Wine every call
+// is a round trip to its server): the last reading stands until Windows
+// announces a change or the user looks, so that no exposure's open
+// lengthens the pause before it.
 PortList SystemPorts::list() {
-    return windows_port_list(read_device_tree());
+    if (!last_) {
+        last_ = windows_port_list(read_device_tree());
+    }
+    return *last_;
+}
+
+void SystemPorts::refresh() {
+    last_.reset();
 }
 
 // Windows announces its devices coming and going to every window instead.

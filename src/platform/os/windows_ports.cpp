@@ -80,12 +80,20 @@ std::optional<UsbDevice> usb_device(const WindowsDevice& device) {
     return own ? std::optional<UsbDevice>(UsbDevice{*own, false}) : std::nullopt;
 }
 
+// The row a port stands at: k for COMk, k from 1 (Windows takes the name in
+// any case); 0 for any other name, which stands at no row.
+int com_row(const std::string& name) {
+    const std::string number = name.size() > 3 ? name.substr(3) : std::string();
+    if (upper(name.substr(0, 3)) != "COM" || number.empty() || number[0] == '0' ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    return number.size() > 6 ? 1'000'000 : std::stoi(number);
+}
+
 PortInfo port_of(const WindowsDevice& device) {
-    PortInfo port{"\\\\.\\" + device.port_name,
-                  plain_name(device),
-                  {},
-                  {},
-                  static_cast<int>(port_number(device.port_name))};
+    PortInfo port{
+        "\\\\.\\" + device.port_name, plain_name(device), {}, {}, com_row(device.port_name)};
     if (!device.manufacturer.empty()) {
         port.description += (port.description.empty() ? "" : ", ") + device.manufacturer;
     }
@@ -108,13 +116,34 @@ PortInfo port_of(const WindowsDevice& device) {
     return port;
 }
 
-bool refused_by_prolific(const std::string& name) {
+// Which PL2303 Prolific's driver refuses, as its text names it.
+std::string refused_pl2303(const std::string& name) {
     const std::string text = upper(name);
-    return text.find("PROLIFIC") != std::string::npos &&
-           (text.find("SUPPLIER") != std::string::npos ||
-            text.find("PHASED OUT") != std::string::npos ||
-            text.find("DOES NOT MATCH") != std::string::npos ||
-            text.find("NOT SUPPORT WINDOWS") != std::string::npos);
+    if (text.find("PHASED OUT") != std::string::npos) {
+        return "a PL2303 it has phased out";
+    }
+    if (text.find("NOT SUPPORT WINDOWS") != std::string::npos) {
+        return "a PL2303 it does not support on this version of Windows";
+    }
+    return "a clone or a discontinued PL2303";
+}
+
+// A port whose name is no COM number, which no row reaches, and why.
+std::string why_left_out(const WindowsDevice& device) {
+    const std::string name = plain_name(device);
+    const std::string named = device.port_name + (name.empty() ? "" : " (" + name + ")");
+    if (upper(device.port_name).rfind("LPT", 0) == 0) {
+        return named + ": a printer port, not a serial port";
+    }
+    return named + (usb_device(device) ? ": a port whose name is no COM number; give it a "
+                                         "number from 1 to 16 in Device Manager to use it here"
+                                       : ": a virtual port whose name is no COM number; name it "
+                                         "COMk in its setup to use it here");
+}
+
+// A port that works: Windows gave it a name and reports no problem.
+bool works(const WindowsDevice& device) {
+    return device.is_port && device.present && device.problem == 0 && !device.port_name.empty();
 }
 
 // Why a USB-serial adapter that is plugged in has no port, and what to do;
@@ -134,9 +163,11 @@ std::string trouble(const WindowsDevice& device) {
     } else if (device.problem == 28) {
         why = std::string("Windows has no driver for it (Device Manager code 28): install ") +
               chip->driver + ", then plug the adapter in again";
-    } else if (device.problem == 10 && refused_by_prolific(device.name)) {
-        why = "Prolific's driver refuses this chip (Device Manager code 10), a clone or a "
-              "discontinued PL2303: install an older Prolific driver, or use another adapter";
+    } else if (device.problem == 10 && ids.vendor == "067b") {
+        why = "Prolific's driver refuses this chip (Device Manager code 10), " +
+              refused_pl2303(device.name) +
+              ": install an older Prolific driver, or use another "
+              "adapter";
     } else if (device.problem == 22) {
         why = "it is disabled in Device Manager (code 22): enable it there, then press START again";
     } else {
@@ -152,27 +183,46 @@ std::string trouble(const WindowsDevice& device) {
 
 PortList windows_port_list(const WindowsAnswer& answer) {
     PortList list;
+    // A device with a port that works, or whose port works, has no trouble
+    // to tell.
+    std::set<std::string> working;
+    for (const WindowsDevice& device : answer.devices) {
+        if (works(device)) {
+            working.insert({device.instance_id, device.parent_id});
+        }
+    }
     std::set<std::string> named; // COM names present, or belonging to a device that is gone
+    std::vector<WindowsDevice> ports;
     for (const WindowsDevice& device : answer.devices) {
         if (!device.port_name.empty()) {
             named.insert(upper(device.port_name));
         }
-        const std::string note = device.present ? trouble(device) : std::string();
-        if (!note.empty()) {
+        if (works(device)) {
+            ports.push_back(device);
+        } else if (const std::string note = device.present && working.count(device.instance_id) == 0
+                                                ? trouble(device)
+                                                : std::string();
+                   !note.empty()) {
             list.stranded.push_back(note);
-        } else if (device.is_port && device.present && device.problem == 0 &&
-                   !device.port_name.empty()) {
-            list.ports.push_back(port_of(device));
         }
     }
     for (const std::string& name : answer.serialcomm) {
         if (named.insert(upper(name)).second) { // a virtual port only the drivers list
-            list.ports.push_back(
-                {"\\\\.\\" + name, {}, name, {}, static_cast<int>(port_number(name))});
+            WindowsDevice only_listed;
+            only_listed.port_name = name;
+            ports.push_back(only_listed);
         }
     }
-    std::sort(list.ports.begin(), list.ports.end(),
-              [](const PortInfo& a, const PortInfo& b) { return a.row < b.row; });
+    for (const WindowsDevice& device : ports) {
+        PortInfo port = port_of(device);
+        if (port.row == 0) {
+            list.left_out.push_back(why_left_out(device));
+        } else {
+            list.ports.push_back(std::move(port));
+        }
+    }
+    std::stable_sort(list.ports.begin(), list.ports.end(),
+                     [](const PortInfo& a, const PortInfo& b) { return a.row < b.row; });
     for (const PortInfo& port : list.ports) {
         if (port.row > 16) {
             const std::string name = shown_name(port.device);

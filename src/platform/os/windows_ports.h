@@ -32,12 +32,13 @@ struct WindowsAnswer {
     std::vector<std::string> serialcomm;
 };
 
-// Every COM port present, each at the row of its number (COM3 at row 3;
-// COM19 at none), named and known as a USB device is anywhere: by its ids and
-// serial number, or where it has none by its place on the USB. A port that
-// only SERIALCOMM lists is a row under its COM name, unless its name belongs
-// to a device that is gone. Adapters Windows gave no port, and ports above
-// COM16, are explained among the stranded.
+// Every port present whose name is COM and a number, at the row of its
+// number (COM3 at row 3; COM19 at none), named and known as a USB device is
+// anywhere: by its ids and serial number, or where it has none by its place
+// on the USB. A port that only SERIALCOMM lists counts too, unless its name
+// belongs to a device that is gone. A port of any other name (LPT1, a virtual
+// pair's CNCA0) is left out, with why. Adapters with no port that works, and
+// ports above COM16, are explained among the stranded.
 PortList windows_port_list(const WindowsAnswer& answer);
 
 } // namespace nocturo

@@ -3,7 +3,10 @@
 #if defined(_WIN32)
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QTimer>
 #include <windows.h>
+
+#include <dbt.h>
 #else
 #include <QFileSystemWatcher>
 #endif
@@ -12,19 +15,31 @@ namespace nocturo {
 
 #ifdef _WIN32
 
+// Windows sends WM_DEVICECHANGE to every top-level window, and waits for
+// the answer. Only a port or a device interface that arrived or left counts;
+// the ports are read once the message is answered, once for a burst of them.
 struct PortWatch::Impl : QAbstractNativeEventFilter {
-    explicit Impl(std::function<void()> on_change) : changed(std::move(on_change)) {
+    explicit Impl(std::function<void()> on_change) {
+        after.setSingleShot(true);
+        after.setInterval(0);
+        QObject::connect(&after, &QTimer::timeout, &after, std::move(on_change));
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
     ~Impl() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
-        if (type == "windows_generic_MSG" &&
-            static_cast<const MSG*>(message)->message == WM_DEVICECHANGE) {
-            changed();
+        const auto* msg = static_cast<const MSG*>(message);
+        if (type != "windows_generic_MSG" || msg->message != WM_DEVICECHANGE ||
+            (msg->wParam != DBT_DEVICEARRIVAL && msg->wParam != DBT_DEVICEREMOVECOMPLETE) ||
+            msg->lParam == 0) {
+            return false;
+        }
+        const DWORD kind = reinterpret_cast<const DEV_BROADCAST_HDR*>(msg->lParam)->dbch_devicetype;
+        if ((kind == DBT_DEVTYP_PORT || kind == DBT_DEVTYP_DEVICEINTERFACE) && !after.isActive()) {
+            after.start();
         }
         return false;
     }
-    std::function<void()> changed;
+    QTimer after;
 };
 
 PortWatch::PortWatch(QObject* parent, const std::vector<std::string>&,
