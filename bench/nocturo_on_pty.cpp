@@ -17,6 +17,7 @@
 #include "fakes/fixed_ports.h"
 #include "platform/os/shutdown_signals.h"
 #include "window/form1.h"
+#include "window/look.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -167,13 +167,16 @@ class Display:
                 break
             time.sleep(0.1)
 
+    def windows(self):
+        """The program's windows shown now: its own, and a message box."""
+        return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Nocturo$"],
+                              capture_output=True, text=True).stdout.split()
+
     def window(self, timeout=60):
         end = time.time() + timeout
         while time.time() < end:
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Nocturo$"],
-                                   capture_output=True, text=True).stdout.split()
-            if found:
-                return found[0]
+            if self.windows():
+                return self.windows()[0]
             time.sleep(0.2)
         return None
 
@@ -240,6 +243,14 @@ def dtr_edges(port, after=0.0):
 SPAN_SLACK = 0.020
 
 # The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
+def not_red_to_orange(png):
+    """The share of a picture's pixels that a dark-adapted eye meets as white
+    light: blue above 0x20, or green above half the red plus 0x10."""
+    return float(subprocess.run(["convert", png, "-alpha", "off", "-fx",
+                                 "(b > 32/255 || g > r/2 + 16/255) ? 1 : 0", "-format", "%[fx:mean]",
+                                 "info:"], capture_output=True, text=True, check=True).stdout)
+
+
 CLIENT = (450, 366)
 START = (152 + 68, 152 + 22)  # the middle of START in the client area
 
@@ -260,6 +271,8 @@ def check_program(exe, recorder, display, screenshot):
         display.grab(window, screenshot)
     before = os.path.join(tempfile.gettempdir(), "nocturo-before.png")
     display.grab(window, before)
+    share = not_red_to_orange(before)
+    check(share == 0, "the window is red to orange (%.1f %% of its pixels not)" % (share * 100))
 
     pid = program_pid()
     pressed = now()
@@ -351,6 +364,33 @@ def check_many_waits(exe, recorder, display):
         late = sorted((dtr[i + 1][0] - dtr[i][0] - 4.5) * 1000 for i in range(0, 18, 2))
         print("      exposure ends after the planned end, ms: " + ", ".join("%.1f" % l for l in late))
         check(all(0.0 <= l <= SPAN_SLACK * 1000 for l in late), "each of the nine ends within 20 ms (latest %.1f ms)" % late[-1])
+    wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
+    wait_for(lambda: wine_run.poll() is not None, 10)
+    port.close()
+
+
+def check_message(exe, recorder, display, screenshot):
+    """START on a Com port with nothing there: the message box, in the window's colours."""
+    port = Port(recorder)
+    wine_run = subprocess.Popen(["wine", exe], env=port.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = display.window()
+    time.sleep(1.0)
+    menu = display.geometry(window)[1] - CLIENT[1]
+    display.click(window, 60, 42 + menu)  # the text of the port list
+    subprocess.run(["xdotool", "key", "ctrl+a"], check=True)
+    subprocess.run(["xdotool", "type", "Com2"], check=True)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+    display.click(window, START[0], START[1] + menu)
+    boxes = []
+    wait_for(lambda: boxes.extend(set(display.windows()) - {window}) or boxes, 10)
+    if check(boxes, "START on Com2, which reaches nothing, shows a message"):
+        path = screenshot.replace(".png", "-message.png") if screenshot else \
+            os.path.join(tempfile.gettempdir(), "nocturo-message.png")
+        display.grab(boxes[0], path)
+        share = not_red_to_orange(path)
+        check(share == 0, "the message box is red to orange (%.1f %% of its pixels not)" % (share * 100))
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+    check(port.events() == [], "and COM1 is not touched")
     wine(["taskkill", "/IM", "nocturo.exe"], env=port.env)
     wait_for(lambda: wine_run.poll() is not None, 10)
     port.close()
@@ -456,6 +496,7 @@ def main():
             if options.program:
                 check_program(options.program, recorder, display, options.screenshot)
                 check_many_waits(options.program, recorder, display)
+                check_message(options.program, recorder, display, options.screenshot)
                 check_session_end(options.program, recorder, display)
             if options.installer:
                 check_installer(options.installer, display)

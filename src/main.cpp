@@ -1,6 +1,7 @@
 #include "platform/os/shutdown_signals.h"
 #include "platform/qt/session_end.h"
 #include "window/form1.h"
+#include "window/look.h"
 
 #include <QApplication>
 

@@ -1,6 +1,7 @@
 #include "window/form1.h"
 
 #include "platform/qt/port_watch.h"
+#include "window/look.h"
 
 #include <QAction>
 #include <QApplication>
@@ -8,18 +9,14 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QGroupBox>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyleFactory>
 #include <QToolTip>
 #include <QWindow>
 
@@ -29,10 +26,6 @@ namespace nocturo {
 namespace {
 
 #include "window/nocturo_icon.xpm"
-
-const QColor kDarkRed(128, 0, 0);
-const QColor kOrange(255, 128, 0);
-const QColor kBorder(200, 80, 0); // the frames' and the bars' outline
 
 // Layout positions are in twips: 15 to a pixel at 96 dpi. Qt scales pixels
 // by the screen's device-pixel ratio, so the window stays sharp and the same
@@ -44,83 +37,6 @@ int px(int twips) {
 QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
 }
-
-// 8.25 pt, 13.5 pt and 18 pt at 96 dpi.
-QFont sans_bold(int pixel_size) {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixel_size);
-    font.setWeight(QFont::Bold);
-    return font;
-}
-
-QPalette night_palette(QPalette palette) {
-    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button}) {
-        palette.setColor(role, kDarkRed);
-    }
-    for (const QPalette::ColorRole role :
-         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Highlight}) {
-        palette.setColor(role, kOrange);
-    }
-    palette.setColor(QPalette::HighlightedText, kDarkRed);
-    return palette;
-}
-
-QPalette platform_palette() {
-    const QPalette app = QApplication::palette();
-    QPalette own;
-    for (int group = 0; group < QPalette::NColorGroups; ++group) {
-        for (int role = 0; role < QPalette::NColorRoles; ++role) {
-            const auto g = static_cast<QPalette::ColorGroup>(group);
-            const auto r = static_cast<QPalette::ColorRole>(role);
-            own.setColor(g, r, app.color(g, r)); // marks every role as the button's own
-        }
-    }
-    return own;
-}
-
-// A captioned group box drawn the same on every system: a single line with
-// the caption standing in its top border at the left.
-class Frame : public QGroupBox {
-public:
-    Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QFontMetrics metrics(font());
-        const int middle = metrics.height() / 2;
-        painter.fillRect(rect(), palette().color(QPalette::Window));
-        painter.setPen(kBorder);
-        painter.drawRect(QRect(0, middle, width() - 1, height() - middle - 1));
-        const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 2, metrics.height());
-        painter.fillRect(caption, palette().color(QPalette::Window));
-        painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawText(caption.adjusted(1, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
-    }
-};
-
-// A progress bar drawn as two plain fills, the same on every system. The
-// style's own bar is drawn in stripes that Qt rasterises on a pool of
-// threads, which wakes two more threads at every step of the bar.
-class Bar : public QProgressBar {
-public:
-    using QProgressBar::QProgressBar;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(kBorder);
-        painter.setBrush(palette().color(QPalette::Base));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-        const int span = maximum() - minimum();
-        const int filled = span <= 0 ? 0 : (width() - 2) * (value() - minimum()) / span;
-        painter.fillRect(QRect(1, 1, filled, height() - 2), palette().color(QPalette::Highlight));
-    }
-};
 
 class QtApplication : public Application {
 public:
@@ -282,8 +198,7 @@ void Form1::build_layout() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(px(6750), px(5490));
-    client->setAutoFillBackground(true);
-    client->setPalette(night_palette(client->palette()));
+    colour_client(client);
     client->setFont(sans_bold(11));
     setCentralWidget(client);
 
@@ -299,7 +214,7 @@ void Form1::build_layout() {
         auto* combo = new QComboBox(parent);
         combo->setObjectName(QString::fromLatin1(name));
         combo->setFocusPolicy(Qt::StrongFocus); // a click or Tab, never the wheel
-        combo->setEditable(true);
+        combo->setLineEdit(new TextField(combo));
         user->watch(combo);
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setCompleter(nullptr);
@@ -341,9 +256,7 @@ void Form1::build_layout() {
     w_->Command1->setObjectName(QStringLiteral("Command1"));
     w_->Command1->setGeometry(twips(2280, 2280, 2055, 670));
     w_->Command1->setFont(sans_bold(24));
-    // The button keeps the platform's own face and text colour rather than
-    // inheriting the window's.
-    w_->Command1->setPalette(platform_palette());
+    colour_start(w_->Command1);
 
     auto* frame6 = frame(client, "Frame6", "Information", twips(240, 3120, 6255, 2175));
     w_->Label3 = label(frame6, "Label3", "Exposures Remaining: 0", twips(120, 360, 2415, 375));
@@ -521,7 +434,7 @@ void Form1::report(const QString& message) {
     if (report_) {
         report_(this, message);
     } else {
-        QMessageBox::critical(this, QStringLiteral("Nocturo"), message);
+        message_box(this, message)->exec();
     }
 }
 
@@ -591,6 +504,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 // minimised or unmapped, nor while the system hides the whole program.
 void Form1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    darken_title_bar(this);
     if (QWindow* window = windowHandle()) {
         window->removeEventFilter(this); // once, however often it is shown
         window->installEventFilter(this);
@@ -624,12 +538,6 @@ QString Form1::port_tooltip() {
 
 void Form1::describe_port() {
     w_->cboPort->setAccessibleDescription(QString::fromStdString(directory_.describe(port_row())));
-}
-
-void apply_application_style(QApplication& app) {
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
-        app.setStyle(fusion);
-    }
 }
 
 } // namespace nocturo

@@ -27,7 +27,6 @@
 #include <memory>
 #include <optional>
 
-class QApplication;
 class QComboBox;
 
 namespace nocturo {
@@ -39,7 +38,7 @@ public:
     struct Options {
         std::unique_ptr<PortSource> ports; // the system's ports when empty
         QtPump::Mode pump = QtPump::Mode::Sleeping;
-        Reporter report; // a message box when empty
+        Reporter report;                     // a message box when empty
         std::optional<SteadyDayClock> clock; // the system's when empty
     };
 
@@ -104,8 +103,5 @@ private:
     bool running_ = false;
     bool ended_ = false;
 };
-
-// The style the window is drawn in, the same on every system.
-void apply_application_style(QApplication& app);
 
 } // namespace nocturo

@@ -8,7 +8,9 @@ namespace nocturo::testing_support {
 // dump of its bytes. A test file takes it with
 // `using testing_support::PrintTo;` in the namespace of its rows.
 template <typename Row>
-    requires requires(const Row& row) { row.name; }
+requires requires(const Row& row) {
+    row.name;
+}
 void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }

@@ -2,7 +2,9 @@
 #include "fakes/named_rows.h"
 #include "platform/qt/qt_controls.h"
 #include "window/form1.h"
+#include "window/look.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -11,10 +13,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -150,6 +154,67 @@ TEST(Form1Window, UsesOrangeOnDarkRedAndBoldFacesAtTheirPixelSizes) {
     EXPECT_EQ(w.get<QWidget>("Label5")->font().pixelSize(), 18);
     EXPECT_EQ(w.get<QWidget>("Command1")->font().pixelSize(), 24);
     EXPECT_TRUE(w.get<QWidget>("Command1")->font().bold());
+}
+
+// Pixels a dark-adapted eye meets as white light: anything but red to orange.
+int not_red_to_orange(const QPixmap& surface) {
+    const QImage image = surface.toImage();
+    int bright = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            bright += c.blue() > 0x20 || c.green() > c.red() / 2 + 0x10 ? 1 : 0;
+        }
+    }
+    return bright;
+}
+
+TEST(Form1Window, ShowsEverySurfaceInRedToOrange) {
+    Window w;
+    w.form->show();
+    w.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    auto* start = w.get<QPushButton>("Command1");
+    auto* times = w.get<QComboBox>("kiestijd"); // sixty rows: its drop-down has a scroll bar
+    std::vector<std::pair<const char*, std::function<QPixmap()>>> surfaces = {
+        {"the idle window", [&] { return w.form->grab(); }},
+        {"START pressed", [&] { return start->setDown(true), start->grab(); }},
+        {"the window running",
+         [&] {
+             start->setEnabled(false);
+             w.get<QProgressBar>("Bar1")->show();
+             return w.get<QProgressBar>("Bar1")->setValue(50), w.form->grab();
+         }},
+        {"End highlighted",
+         [&] {
+             w.form->menuBar()->setActiveAction(w.form->menuBar()->actions().front());
+             return w.form->menuBar()->grab();
+         }},
+        {"a message",
+         [&] {
+             const auto box = message_box(w.form.get(), QStringLiteral("Com2 is not connected."));
+             return box->show(), box->grab();
+         }},
+        {"the tooltip",
+         [&] {
+             QToolTip::showText(times->mapToGlobal(QPoint(5, 5)), w.form->port_tooltip(), times);
+             QPixmap shown;
+             for (QWidget* top : QApplication::topLevelWidgets()) {
+                 shown = top->inherits("QTipLabel") && top->isVisible() ? top->grab() : shown;
+             }
+             return shown;
+         }},
+        {"a drop-down", [&] { return times->showPopup(), times->view()->window()->grab(); }},
+        {"a text field's menu", [&] {
+             std::unique_ptr<QMenu> menu(times->lineEdit()->createStandardContextMenu());
+             return menu->grab();
+         }}};
+    for (const auto& [name, surface] : surfaces) {
+        const QPixmap pixels = surface();
+        ASSERT_FALSE(pixels.isNull()) << name;
+        EXPECT_EQ(not_red_to_orange(pixels), 0)
+            << name << ", of " << pixels.width() * pixels.height() << " pixels";
+    }
 }
 
 TEST(Form1Window, CannotBeResizedOrMaximisedAndCarriesItsIcon) {
@@ -428,6 +493,12 @@ TEST(Form1Window, ScreenshotForTheReadme) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
     const QString path = QStringLiteral(NOCTURO_SCREENSHOT);
     EXPECT_TRUE(w.form->grab().save(path)) << path.toStdString();
+    const auto box =
+        message_box(w.form.get(), QStringLiteral("Com2 is not connected: no serial port "
+                                                 "has that number now."));
+    box->show();
+    EXPECT_TRUE(box->grab().save(
+        QString(path).replace(QStringLiteral("window"), QStringLiteral("message"))));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "window/form1.h"
+#include "window/look.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
