@@ -8,8 +8,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using fakes::FakeWindow;
 
 TEST(Exposure, OpensTheLineSetsUpTheBarTimesAndReleasesInThatOrder) {

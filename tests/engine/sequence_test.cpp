@@ -9,8 +9,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using fakes::FakeWindow;
 
 std::size_t exposures(const FakeWindow& w) {

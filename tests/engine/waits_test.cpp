@@ -6,8 +6,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using fakes::FakeWindow;
 
 enum class Routine { LeadIn, Between };

@@ -1,12 +1,14 @@
 #pragma once
 
+// A table's row prints as its name in the tests' output, rather than as a
+// dump of its bytes. The template lies in the including file's own unnamed
+// namespace, where its rows are, for gtest's printer to find beside them.
+
 #include <ostream>
 
-namespace nocturo::testing_support {
+namespace nocturo {
+namespace {
 
-// A table's row prints as its name in the tests' output, rather than as a
-// dump of its bytes. A test file takes it with
-// `using testing_support::PrintTo;` in the namespace of its rows.
 template <typename Row>
 requires requires(const Row& row) {
     row.name;
@@ -15,4 +17,5 @@ void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }
 
-} // namespace nocturo::testing_support
+} // namespace
+} // namespace nocturo

@@ -10,8 +10,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 struct Rounding {
     double value;
     std::int32_t half_even;

@@ -10,8 +10,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 namespace fs = std::filesystem;
 using testing_support::ModemLog;
 using testing_support::Pty;

@@ -19,8 +19,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 const std::string kCom1 = R"(\\.\COM1)";
 
 SerialError open_error(int row, const std::string& device) {

@@ -33,8 +33,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using testing_support::ModemLog;
 using testing_support::Pty;
 

@@ -10,8 +10,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 WindowsDevice device(std::string id, std::string parent, std::string name, std::string maker,
                      std::string com, std::string location = "", unsigned problem = 0) {
     const bool port = !com.empty();

@@ -7,8 +7,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using fakes::FakeWindow;
 
 TEST(SettingLists, StartUpFillsEveryListInOrderAndSelectsTheDefaults) {

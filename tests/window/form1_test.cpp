@@ -29,8 +29,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using fakes::FixedPorts;
 
 struct Window {

@@ -25,8 +25,6 @@
 namespace nocturo {
 namespace {
 
-using testing_support::PrintTo;
-
 using testing_support::ModemEvent;
 using testing_support::ModemLog;
 using testing_support::monotonic_ns;
