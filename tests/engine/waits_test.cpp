@@ -1,5 +1,4 @@
 #include "fakes/fake_platform.h"
-#include "fakes/named_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,3 @@
-#include "fakes/named_rows.h"
 #include "platform/errors.h"
 #include "platform/numbers.h"
 

@@ -1,5 +1,4 @@
 #include "fakes/fixed_ports.h"
-#include "fakes/named_rows.h"
 #include "platform/pty.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
 #include "fakes/fixed_ports.h"
-#include "fakes/named_rows.h"
 #include "platform/os/comm_control.h"
 #include "platform/os/serial_line.h"
 #include "platform/pty.h"

@@ -5,7 +5,6 @@
 // scripts/wine_checks.py), which Wine's SetupAPI answers from: beside COM1 a
 // printer port and a virtual pair.
 
-#include "fakes/named_rows.h"
 #include "platform/os/serial_windows.h"
 #include "platform/os/windows_ports.h"
 

@@ -3,7 +3,6 @@
 // once, so each test needs a process of its own, as CTest runs them.
 
 #include "fakes/fixed_ports.h"
-#include "fakes/named_rows.h"
 #include "platform/pty.h"
 #include "platform/qt/sleep_inhibitor.h"
 #include "window/form1.h"

@@ -1,5 +1,4 @@
 #include "fakes/fixed_ports.h"
-#include "fakes/named_rows.h"
 #include "platform/qt/qt_controls.h"
 #include "window/form1.h"
 #include "window/look.h"

@@ -2,7 +2,6 @@
 // pseudo-terminal whose modem lines the recorder keeps.
 
 #include "fakes/fixed_ports.h"
-#include "fakes/named_rows.h"
 #include "platform/pty.h"
 #include "window/form1.h"
 
