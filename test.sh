@@ -5,7 +5,7 @@
 # under qemu. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream lintian librapidcheck-dev \
+scripts/deps.sh g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream lintian librapidcheck-dev groff-base \
     dbus-daemon python3-dbusmock
 
 # The code is laid out as clang-format 14 lays it out, the version .clang-format
@@ -33,6 +33,9 @@ ctest --test-dir build/test --output-on-failure -j "$(nproc)"
 
 echo "== package"
 scripts/check_package.sh
+
+echo "== documents"
+scripts/check_docs.sh
 
 # The Windows build: all of it where the static Qt for Windows has been built
 # on this machine (./windows.sh builds it), otherwise the parts that need no Qt.

@@ -217,7 +217,7 @@ int main(int argc, char* argv[]) {
     std::ostringstream table;
     char date[32];
     const std::time_t t = std::time(nullptr);
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&t));
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&t));
     table << "Measured " << date << " on " << machine() << ", Qt " << NOCTURO_QT_VERSION
           << ", offscreen, by `./bench.sh` (`series_bench`). Single-precision clock step at "
              "this time of day: "

@@ -34,12 +34,15 @@ grep -E '^ Depends:.*libqt6dbus6' <<<"$info" >/dev/null || fail "Qt D-Bus runtim
 
 contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/nocturo \
-    ./usr/share/applications/org.nocturo.Nocturo.desktop \
-    ./usr/share/metainfo/org.nocturo.Nocturo.metainfo.xml \
-    ./usr/share/icons/hicolor/32x32/apps/org.nocturo.Nocturo.png \
-    ./usr/share/icons/hicolor/scalable/apps/org.nocturo.Nocturo.svg \
+    ./usr/share/applications/org.nocturo.nocturo.desktop \
+    ./usr/share/metainfo/org.nocturo.nocturo.metainfo.xml \
+    ./usr/share/icons/hicolor/32x32/apps/org.nocturo.nocturo.png \
+    ./usr/share/icons/hicolor/scalable/apps/org.nocturo.nocturo.svg \
     ./usr/share/doc/nocturo/copyright \
     ./usr/share/doc/nocturo/changelog.gz \
+    ./usr/share/doc/nocturo/README.md \
+    ./usr/share/doc/nocturo/docs/cable.md \
+    ./usr/share/doc/nocturo/docs/window.png \
     ./usr/share/man/man1/nocturo.1.gz; do
     grep -qF " $path" <<<"$contents" || fail "$path missing from the package"
 done
@@ -49,10 +52,10 @@ dpkg-deb -x "$deb" "$root/deb"
 cmake --install "$build" --prefix "$root/usr" >/dev/null
 for tree in "$root/deb/usr" "$root/usr"; do
     [ -x "$tree/bin/nocturo" ] || fail "$tree/bin/nocturo not installed"
-    desktop-file-validate "$tree/share/applications/org.nocturo.Nocturo.desktop"
+    desktop-file-validate "$tree/share/applications/org.nocturo.nocturo.desktop"
 done
 echo "AppStream ($(appstreamcli --version | head -n 1)):"
-appstreamcli validate --no-net "$root/deb/usr/share/metainfo/org.nocturo.Nocturo.metainfo.xml" ||
+appstreamcli validate --no-net --pedantic "$root/deb/usr/share/metainfo/org.nocturo.nocturo.metainfo.xml" ||
     fail "AppStream metadata"
 
 cp "$deb" "$root/"
