@@ -153,6 +153,7 @@ enum class Holder {
     LockFifo,
     LockLinkToZero,
     LockBinaryPid,
+    LockFourBytesOfText,
     LockUnreadable,
 };
 
@@ -189,6 +190,8 @@ TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
         ::chmod(lock.c_str(), holder == Holder::LockFile ? 0644 : 0);
     } else if (holder == Holder::LockBinaryPid) {
         std::ofstream(lock).write(reinterpret_cast<const char*>(&self), sizeof self);
+    } else if (holder == Holder::LockFourBytesOfText) {
+        std::ofstream(lock) << "  1\n"; // process 1, which is always there
     } else if (holder == Holder::LockFifo) {
         ASSERT_EQ(::mkfifo(lock.c_str(), 0644), 0);
     } else if (holder == Holder::LockLinkToZero) {
@@ -232,6 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeldCase{"lock_fifo", Holder::LockFifo, "is not a file"},
         HeldCase{"lock_link_to_dev_zero", Holder::LockLinkToZero, "cannot be read"},
         HeldCase{"lock_binary_pid", Holder::LockBinaryPid, "it holds the lock file"},
+        HeldCase{"lock_four_bytes_of_text", Holder::LockFourBytesOfText, "as process 1"},
         HeldCase{"lock_unreadable", Holder::LockUnreadable, "cannot be read"}),
     [](const auto& p) { return std::string(p.param.name); });
 

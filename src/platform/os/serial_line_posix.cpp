@@ -96,14 +96,11 @@ SerialError::Reason reason_for_use(int error) {
     }
 }
 
-// The process number a lock file holds: ten digits and a newline as text,
-// or a 4-byte int as old programs write it; -1 for anything else.
+// The process number a lock file holds: up to ten digits as text, padded
+// with blanks and ended by a newline, or a 4-byte int as old programs write
+// it; -1 for anything else. Four bytes that read wholly as text (" 12\n")
+// are text: as an int they would be far above any process number.
 long lock_owner(const char* text, ssize_t size) {
-    if (size == 4) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, text, sizeof binary);
-        return binary;
-    }
     long pid = 0;
     ssize_t at = 0;
     while (at < size && text[at] == ' ') {
@@ -114,7 +111,15 @@ long lock_owner(const char* text, ssize_t size) {
         pid = pid * 10 + (text[at] - '0');
     }
     const bool ends = at == size || (text[at] == '\n' && at + 1 == size);
-    return at > digits && ends ? pid : -1;
+    if (at > digits && ends) {
+        return pid;
+    }
+    if (size == 4) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, text, sizeof binary);
+        return binary;
+    }
+    return -1;
 }
 
 // A UUCP lock file (cu and some minicom builds take one, LCK..ttyUSB0 in the
