@@ -175,8 +175,9 @@ class Display:
     def window(self, timeout=60):
         end = time.time() + timeout
         while time.time() < end:
-            if self.windows():
-                return self.windows()[0]
+            found = self.windows()
+            if found:
+                return found[0]
             time.sleep(0.2)
         return None
 
@@ -242,7 +243,7 @@ def dtr_edges(port, after=0.0):
 # cores busy elsewhere.
 SPAN_SLACK = 0.020
 
-# The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
+
 def not_red_to_orange(png):
     """The share of a picture's pixels that a dark-adapted eye meets as white
     light: blue above 0x20, or green above half the red plus 0x10."""
@@ -251,6 +252,7 @@ def not_red_to_orange(png):
                                  "info:"], capture_output=True, text=True, check=True).stdout)
 
 
+# The client area is 6750 x 5490 twips: 450 x 366 pixels, below a menu bar.
 CLIENT = (450, 366)
 START = (152 + 68, 152 + 22)  # the middle of START in the client area
 

@@ -1,4 +1,5 @@
 #include "fakes/fixed_ports.h"
+#include "fakes/sysfs_tree.h"
 #include "platform/pty.h"
 
 #include <gtest/gtest.h>
@@ -13,68 +14,10 @@ namespace fs = std::filesystem;
 using testing_support::ModemLog;
 using testing_support::Pty;
 
-class FakeSysfs : public testing::Test {
+// A sysfs tree with the camera's FTDI adapter in USB port 1-1.
+class FakeSysfs : public testing::Test, protected fakes::SysfsTree {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("nocturo-sysfs-" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        fs::create_directories(root / "class/tty");
-        fs::create_directories(root / "dev");
-        fs::create_directories(root / "proc");
-        adapter("1-1", "FT232R USB UART", "A1");
-    }
-    void TearDown() override { fs::remove_all(root); }
-
-    static void write(const fs::path& file, const std::string& text) {
-        std::ofstream(file) << text << "\n";
-    }
-    // A USB serial adapter in the USB port given ("1-2").
-    void adapter(const std::string& port, const char* product, const char* serial,
-                 const char* vendor = "0403", const char* id = "6001") {
-        const fs::path dir = root / "devices/usb1" / port;
-        fs::create_directories(dir / (port + ":1.0"));
-        write(dir / "idVendor", vendor);
-        write(dir / "idProduct", id);
-        write(dir / "product", product);
-        if (*serial != '\0') {
-            write(dir / "serial", serial);
-        }
-    }
-    // A tty; usb_port names the adapter behind it, if any, and place the
-    // port's number on a cable with several.
-    void tty(const std::string& name, const char* type = nullptr, const std::string& usb_port = "",
-             const char* place = nullptr) {
-        const fs::path dir = root / "class/tty" / name;
-        fs::create_directories(dir);
-        if (usb_port.empty()) {
-            fs::create_directories(dir / "device");
-            write(dir / "dev", "4:" + std::to_string(name.size()));
-        } else {
-            const fs::path device = root / "devices/usb1" / usb_port / (usb_port + ":1.0") / name;
-            fs::create_directories(device);
-            fs::create_directory_symlink(device, dir / "device");
-            if (place != nullptr) {
-                write(device / "port_number", place);
-            }
-        }
-        if (type != nullptr) {
-            write(dir / "type", type);
-        }
-    }
-    void unplug(const std::string& name) { fs::remove_all(root / "class/tty" / name); }
-    void driver(const fs::path& device, const std::string& name) {
-        fs::create_directories(root / "bus/drivers" / name);
-        fs::create_directory_symlink(root / "bus/drivers" / name, device / "driver");
-    }
-    // The node name stands for the device behind it.
-    void node(const std::string& name, const std::string& device) {
-        fs::remove(root / "dev" / name);
-        fs::create_symlink(device, root / "dev" / name);
-    }
-
-    SystemPorts system() const { return SystemPorts(root, root / "dev", root / "proc"); }
-
-    fs::path root;
+    FakeSysfs() : SysfsTree("nocturo-sysfs") { adapter("1-1", "FT232R USB UART", "A1"); }
 };
 
 TEST_F(FakeSysfs, UsbAdaptersComeFirstThenModemsThenTheRestEachInNumberOrder) {

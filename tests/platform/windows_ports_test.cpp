@@ -31,11 +31,6 @@ WindowsDevice ch340(const std::string& com, const std::string& socket, unsigned 
                   "PCIROOT(0)#PCI(1400)#USB(" + socket + ")", problem);
 }
 
-// A PL2303 its driver refuses, named by the driver's text.
-WindowsDevice pl2303(const std::string& text) {
-    return device("USB\\VID_067B&PID_2303\\6&1F2E&0&3", "", text, "Prolific", "COM5", "", 10);
-}
-
 // A printer port and a virtual pair beside COM1, all in the Ports class.
 const std::vector<WindowsDevice> kNotCom = {
     device("ACPI\\PNP0401\\1", "", "ECP Printer Port (LPT1)", "", "LPT1"), ftdi("COM1"),
@@ -63,6 +58,20 @@ TreeCase row(const char* name, int row, std::vector<WindowsDevice> before,
             tooltip, whole};
 }
 
+const std::string kNoPort = "no serial port has that number now\n";
+
+// A PL2303 its driver refuses, named by the driver's text, and how the row
+// says which one it is.
+TreeCase refused(const char* name, int at, const std::string& text, const std::string& which) {
+    return row(name, at,
+               {device("USB\\VID_067B&PID_2303\\6&1F2E&0&3", "", text, "Prolific", "COM5", "", 10)},
+               {}, {},
+               "Com" + std::to_string(at) + ": " + kNoPort + text +
+                   " (067b:2303) is plugged in but has no serial port: Prolific's driver refuses "
+                   "this chip (Device Manager code 10)" +
+                   which);
+}
+
 // A row prints as its name in the tests' output, not as a dump of its bytes.
 void PrintTo(const TreeCase& row, std::ostream* out) {
     *out << row.name;
@@ -81,8 +90,6 @@ TEST_P(WindowsRows, ReachTheDeviceThatHeldTheirComNumberWhenPicked) {
     EXPECT_EQ(GetParam().whole ? tooltip : tooltip.substr(0, expected.size()), expected);
 }
 
-const std::string kNoPort = "no serial port has that number now\n";
-
 INSTANTIATE_TEST_SUITE_P(
     DeviceTree, WindowsRows,
     testing::Values(
@@ -97,25 +104,14 @@ INSTANTIATE_TEST_SUITE_P(
         row("lost_in_a_pause", 3, {ftdi("COM3")}, {ftdi("COM3", false)}, {"COM3"},
             "Com3 (USB Serial Port, FTDI, serial A50285BI) is not connected", true),
         row("virtual_port", 8, {}, {}, {"COM8"}, "Com8: COM8", true),
-        row("refused_pl2303", 5,
-            {pl2303("THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER.")}, {}, {},
-            "Com5: " + kNoPort +
-                "THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER. (067b:2303) is "
-                "plugged in but has no serial port: Prolific's driver refuses this chip (Device "
-                "Manager code 10)"),
+        refused("refused_pl2303", 5, "THIS IS NOT PROLIFIC PL2303. PLEASE CONTACT YOUR SUPPLIER.",
+                ""),
         // The driver's texts that do not name its maker, known by the vendor id.
-        row("phased_out_pl2303", 1,
-            {pl2303("PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.")}, {}, {},
-            "Com1: " + kNoPort +
-                "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER. (067b:2303) is "
-                "plugged in but has no serial port: Prolific's driver refuses this chip (Device "
-                "Manager code 10), a PL2303 it has phased out"),
-        row("pl2303_not_for_windows_11", 1, {pl2303("PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER")},
-            {}, {},
-            "Com1: " + kNoPort +
-                "PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER (067b:2303) is plugged in but has no "
-                "serial port: Prolific's driver refuses this chip (Device Manager code 10), a "
-                "PL2303 it does not support"),
+        refused("phased_out_pl2303", 1,
+                "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.",
+                ", a PL2303 it has phased out"),
+        refused("pl2303_not_for_windows_11", 1, "PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER",
+                ", a PL2303 it does not support"),
         // A clone whose product id a driver rewrote, working with a patched driver.
         row("ftdi_0000_that_works", 4,
             {device("FTDIBUS\\VID_0403+PID_0000+B1\\0000", "USB\\VID_0403&PID_0000\\B1",

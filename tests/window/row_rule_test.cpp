@@ -4,6 +4,7 @@
 // the user last clicked. After every step each open on the pseudo-terminals
 // behind a rig of USB adapters is held against it.
 
+#include "fakes/sysfs_tree.h"
 #include "platform/os/serial_line.h"
 #include "platform/pty.h"
 #include "window/form1.h"
@@ -95,9 +96,8 @@ public:
 
 private:
     Form1::Options options() {
-        fs::create_directories(root_ / "dev");
         Form1::Options options;
-        options.ports = std::make_unique<SystemPorts>(root_, root_ / "dev", root_);
+        options.ports = std::make_unique<SystemPorts>(sysfs_.system());
         options.pump = QtPump::Mode::Busy;
         options.clock = SteadyDayClock([] { return 43200.0; }, [this] { return now_; });
         options.report = [this](QWidget* window, const QString& message) {
@@ -112,30 +112,21 @@ private:
         const char* names[] = {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3"};
         return form_.findChild<QComboBox*>(QString::fromLatin1(names[k]));
     }
-    void put(const fs::path& file, const std::string& text) {
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << text << "\n";
-    }
     bool plug(int adapter, int socket) {
-        const fs::path usb = root_ / ("1-" + std::to_string(socket));
-        if (sockets_.count(adapter) != 0 || fs::exists(usb)) {
+        const std::string usb = "1-" + std::to_string(socket);
+        if (sockets_.count(adapter) != 0 || fs::exists(sysfs_.root / "devices/usb1" / usb)) {
             return false;
         }
         sockets_[adapter] = socket;
-        put(usb / "idVendor", "0403");
-        put(usb / "idProduct", "6001");
-        put(usb / "serial", kAdapters[adapter].serial);
+        sysfs_.adapter(usb, "", kAdapters[adapter].serial);
         for (int k = 0; k < kAdapters[adapter].ports; ++k) {
             std::string name;
-            for (int n = 0; name.empty() || fs::exists(root_ / "class/tty" / name); ++n) {
+            for (int n = 0; name.empty() || fs::exists(sysfs_.root / "class/tty" / name); ++n) {
                 name = (kAdapters[adapter].acm ? "ttyACM" : "ttyUSB") + std::to_string(n);
             }
-            const fs::path tty = usb / (usb.filename().string() + ":1.0") / name;
-            put(tty / "port_number", std::to_string(k));
-            fs::create_directories(root_ / "class/tty" / name);
-            fs::create_directory_symlink(tty, root_ / "class/tty" / name / "device");
+            sysfs_.tty(name, nullptr, usb, std::to_string(k).c_str());
             ptys_[name] = std::make_unique<testing_support::Pty>();
-            fs::create_symlink(ptys_[name]->slave(), root_ / "dev" / name);
+            sysfs_.node(name, ptys_[name]->slave());
             ports_.push_back({adapter, k, name});
         }
         form_.ports_changed();
@@ -147,15 +138,16 @@ private:
         }
         for (const Port& port : ports_) {
             if (port.adapter == adapter) {
-                fs::remove(root_ / "dev" / port.name);
+                fs::remove(sysfs_.root / "dev" / port.name);
                 ptys_[port.name]->hang_up();
             }
         }
         form_.ports_changed();
         std::erase_if(ports_, [&](const Port& port) {
-            return port.adapter == adapter && fs::remove_all(root_ / "class/tty" / port.name) > 0;
+            return port.adapter == adapter &&
+                   fs::remove_all(sysfs_.root / "class/tty" / port.name) > 0;
         });
-        fs::remove_all(root_ / ("1-" + std::to_string(sockets_[adapter])));
+        fs::remove_all(sysfs_.root / "devices/usb1" / ("1-" + std::to_string(sockets_[adapter])));
         sockets_.erase(adapter);
     }
     std::optional<Seen> at_place() {
@@ -262,7 +254,7 @@ private:
     }
 
     testing_support::ModemLog log_;
-    fs::path root_ = fs::temp_directory_path() / ("nocturo-rig-" + std::to_string(::getpid()));
+    fakes::SysfsTree sysfs_{"nocturo-rig"};
     double now_ = 0.0;
     QStringList reports_;
     Form1 form_{options()};
@@ -276,9 +268,6 @@ private:
     bool open_ = false;                          // a port is open
     int logged_ = 0;
     qsizetype reported_ = 0;
-
-public:
-    ~Trial() { fs::remove_all(root_); }
 };
 
 RC_GTEST_PROP(RowRule, EveryOpenFollowsWhatTheUserSaw, ()) {

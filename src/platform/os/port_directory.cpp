@@ -28,6 +28,23 @@ std::string trailing_digits(const std::string& name) {
     return name.substr(digits);
 }
 
+// The number at the end of a port's name; -1 when there is none, and the
+// largest number when it has more digits than fit.
+long port_number(const std::string& device) {
+    const std::string digits = trailing_digits(fs::path(device).filename().string());
+    if (digits.empty()) {
+        return -1;
+    }
+    long number = 0;
+    for (const char digit : digits) {
+        if (number > (LONG_MAX - (digit - '0')) / 10) {
+            return LONG_MAX;
+        }
+        number = number * 10 + (digit - '0');
+    }
+    return number;
+}
+
 SortKey sort_key(const std::string& device) {
     const std::string name = fs::path(device).filename().string();
     const std::string stem = name.substr(0, name.size() - trailing_digits(name).size());
@@ -70,11 +87,7 @@ std::optional<PortInfo> at_place(const std::vector<PortInfo>& ports, int row) {
     return row >= 1 && at != ports.end() ? std::optional(*at) : std::nullopt;
 }
 
-} // namespace
-
-SystemPorts::SystemPorts(fs::path sys, fs::path dev, fs::path proc)
-    : sys_(std::move(sys)), dev_(std::move(dev)), proc_(std::move(proc)) {}
-
+// Whether port is the device that was, at an earlier look, kept.
 bool same_device(const PortInfo& kept, const PortInfo& port) {
     // The same serial in the same socket, or a serial only one adapter
     // plugged in carries now, is the same adapter whichever way it was known.
@@ -82,6 +95,11 @@ bool same_device(const PortInfo& kept, const PortInfo& port) {
            (!kept.by_serial.empty() && port.by_serial == kept.by_serial &&
             (port.by_socket == kept.by_socket || port.identity == port.by_serial));
 }
+
+} // namespace
+
+SystemPorts::SystemPorts(fs::path sys, fs::path dev, fs::path proc)
+    : sys_(std::move(sys)), dev_(std::move(dev)), proc_(std::move(proc)) {}
 
 void PortDirectory::fix(int row) {
     source_.refresh();
@@ -165,21 +183,6 @@ std::string not_connected_text(int row, const PortInfo& missing,
         text += ": " + occupant_text(row, *occupant);
     }
     return text;
-}
-
-long port_number(const std::string& device) {
-    const std::string digits = trailing_digits(fs::path(device).filename().string());
-    if (digits.empty()) {
-        return -1;
-    }
-    long number = 0;
-    for (const char digit : digits) {
-        if (number > (LONG_MAX - (digit - '0')) / 10) {
-            return LONG_MAX;
-        }
-        number = number * 10 + (digit - '0');
-    }
-    return number;
 }
 
 void sort_ports(std::vector<PortInfo>& ports) {

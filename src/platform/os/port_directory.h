@@ -104,9 +104,6 @@ private:
     std::vector<PortInfo> seen_; // the ports at the last look
 };
 
-// Whether port is the device that was, at an earlier look, kept.
-bool same_device(const PortInfo& kept, const PortInfo& port);
-
 // "Com1 (FT232R USB UART, serial A50285BI) is not connected", and what sits
 // at its place instead, if anything.
 std::string not_connected_text(int row, const PortInfo& missing,
@@ -116,9 +113,6 @@ std::string not_connected_text(int row, const PortInfo& missing,
 // ACM modems (ttyACM, usbmodem), each group in device-number order, then
 // every other port by name and number; the k-th is row k.
 void sort_ports(std::vector<PortInfo>& ports);
-// The number at the end of a port's name; -1 when there is none, and the
-// largest number when it has more digits than fit.
-long port_number(const std::string& device);
 
 // A USB-serial chip that a system should make a port of, known by its USB
 // ids (lower-case hex): the Linux module that drives it and the maker's

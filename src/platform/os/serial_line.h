@@ -81,14 +81,13 @@ public:
 
 private:
     void set_line(int line, bool asserted);
-#ifndef _WIN32
-    // Raises ExposureCut if the program was stopped since the port opened.
-    void check_not_stopped() const;
-#endif
 #ifdef _WIN32
     // RTS is held released from the open on; DTR is the caller's to set. A
     // port that refuses is closed again.
     void release_rts_after_open();
+#else
+    // Raises ExposureCut if the program was stopped since the port opened.
+    void check_not_stopped() const;
 #endif
 
     LockPlaces places_;

@@ -166,8 +166,7 @@ std::string trouble(const WindowsDevice& device) {
     } else if (device.problem == 10 && ids.vendor == "067b") {
         why = "Prolific's driver refuses this chip (Device Manager code 10), " +
               refused_pl2303(device.name) +
-              ": install an older Prolific driver, or use another "
-              "adapter";
+              ": install an older Prolific driver, or use another adapter";
     } else if (device.problem == 22) {
         why = "it is disabled in Device Manager (code 22): enable it there, then press START again";
     } else {
@@ -199,11 +198,10 @@ PortList windows_port_list(const WindowsAnswer& answer) {
         }
         if (works(device)) {
             ports.push_back(device);
-        } else if (const std::string note = device.present && working.count(device.instance_id) == 0
-                                                ? trouble(device)
-                                                : std::string();
-                   !note.empty()) {
-            list.stranded.push_back(note);
+        } else if (device.present && working.count(device.instance_id) == 0) {
+            if (const std::string note = trouble(device); !note.empty()) {
+                list.stranded.push_back(note);
+            }
         }
     }
     for (const std::string& name : answer.serialcomm) {
