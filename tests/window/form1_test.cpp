@@ -42,6 +42,12 @@ struct Window {
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
+    // Shown, and the window the user works in, as a list's focus needs.
+    bool shown_active() const {
+        form->show();
+        form->activateWindow();
+        return QTest::qWaitForWindowActive(form.get());
+    }
     QStringList reports;
     std::unique_ptr<Form1> form;
 };
@@ -168,9 +174,7 @@ int not_red_to_orange(const QPixmap& surface) {
 
 TEST(Form1Window, ShowsEverySurfaceInRedToOrange) {
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     auto* start = w.get<QPushButton>("Command1");
     auto* times = w.get<QComboBox>("kiestijd"); // sixty rows: its drop-down has a scroll bar
     std::vector<std::pair<const char*, std::function<QPixmap()>>> surfaces = {
@@ -238,9 +242,7 @@ bool has_focus(QWidget* widget) {
 
 TEST(Form1Window, StartHoldsTheFocusAndTabWalksTheListsInOrder) {
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     EXPECT_TRUE(has_focus(w.get<QWidget>("Command1")));
 
     for (const char* next : {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3", "Command1"}) {
@@ -279,9 +281,7 @@ class TypedIntoAList : public testing::TestWithParam<TypingCase> {};
 TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
     const TypingCase& c = GetParam();
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     auto* list = w.get<QComboBox>(c.list);
     list->setCurrentIndex(c.from);
     if (c.focused) {
@@ -324,9 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Form1Window, OtherTypedTextIsPutBackToTheSelectedRowWhenEditingEnds) {
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     auto* combo2 = w.get<QComboBox>("Combo2");
     combo2->setFocus(Qt::TabFocusReason);
     combo2->lineEdit()->selectAll();
@@ -372,9 +370,7 @@ class PickedByKeyboard : public testing::TestWithParam<PickCase> {};
 // as a user does, and the plan follows through the list's own signal.
 TEST_P(PickedByKeyboard, TheNextRowDownIsTakenAndTheTotalTimeFollows) {
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     auto* list = w.get<QComboBox>(GetParam().list);
     const int before = list->currentIndex();
     const QStringList labels = label_texts(w);
@@ -413,9 +409,7 @@ TEST(Form1Window, NoTypedTextLeavesAListWithoutARowOrThePlanOutOfStep) {
                               QStringLiteral("5 Sek. \u00fc\u00df \u6642\u9593"),
                               QStringLiteral("10 Sec.\n3 x")};
     Window w;
-    w.form->show();
-    w.form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    ASSERT_TRUE(w.shown_active());
     for (const char* name : {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3"}) {
         auto* list = w.get<QComboBox>(name);
         const int rows = list->count();
