@@ -174,13 +174,17 @@ Form1::Form1(Options options)
       ports_(options.ports ? std::move(options.ports) : std::make_unique<SystemPorts>()),
       directory_(*ports_),
       clock_(options.clock ? std::move(*options.clock) : SteadyDayClock::system()),
-      pump_(clock_, options.pump), alarm_(clock_), comm_(directory_, alarm_),
+      pump_(clock_, options.pump), alarm_(clock_),
+      comm_(directory_, alarm_, options.claims.value_or(ClaimPlaces::system())),
       report_(std::move(options.report)) {
     setObjectName(QStringLiteral("Form1"));
     build_layout();
     a_ = std::make_unique<Adapters>(*w_, comm_, clock_, pump_, this);
     routines_ = std::make_unique<Form1Routines>(a_->controls);
     pump_.watch([this] { comm_.check_line(); });
+    pump_.work_while_waiting([this](std::chrono::microseconds budget) {
+        return comm_.read_ahead(static_cast<std::int16_t>(port_row()), budget);
+    });
     pump_.on_shown([this] { on_event([this] { routines_->show_status(); }); });
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { note_visibility(); });
     wire_events();
@@ -353,6 +357,7 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
 
 void Form1::pick_port() {
     on_event([this] {
+        comm_.renew_claims();
         directory_.fix(port_row());
         describe_port();
     });
@@ -370,24 +375,18 @@ void Form1::ports_changed() {
             loss_grace_.start();
         }
         directory_.ports_changed(port_row(), !running_);
+        comm_.renew_claims();
         describe_port();
     });
 }
 
 void Form1::stop_if_lost_while_waiting() {
     on_event([this] {
-        if (const std::optional<PortInfo> lost = lost_while_waiting()) {
-            throw SerialError(SerialError::Reason::Lost, port_row(), lost->device,
-                              lost->description);
+        const auto row = static_cast<std::int16_t>(port_row());
+        if (running_ && !comm_.port_open() && directory_.reach(row).missing) {
+            comm_.device_at(row); // raises what is wrong with it
         }
     });
-}
-
-std::optional<PortInfo> Form1::lost_while_waiting() {
-    if (!running_ || comm_.port_open()) {
-        return std::nullopt;
-    }
-    return directory_.reach(port_row()).missing;
 }
 
 int Form1::port_row() const {

@@ -40,6 +40,7 @@ public:
         QtPump::Mode pump = QtPump::Mode::Sleeping;
         Reporter report;                     // a message box when empty
         std::optional<SteadyDayClock> clock; // the system's when empty
+        std::optional<ClaimPlaces> claims;   // the system's when empty
     };
 
     Form1();
@@ -78,9 +79,9 @@ private:
     void wire_picks(QComboBox* combo, std::function<void()> picked);
     void pick_port();
     void end_run();
+    // The device the next exposure is to open, when a run waits and it is
+    // gone or cannot be told from a look-alike, stops the run.
     void stop_if_lost_while_waiting();
-    // The device the next exposure is to open, when a run waits and it is gone.
-    std::optional<PortInfo> lost_while_waiting();
     int port_row() const; // the selected row of the port list: 1 for "Com1"
     void on_event(const std::function<void()>& handler);
     void handle_outer_failure(const std::exception_ptr& failure);

@@ -23,6 +23,9 @@ public:
             if (port.identity.empty()) {
                 port.identity = port.device;
             }
+            if (port.make.empty()) {
+                port.make = port.identity;
+            }
         }
     }
     PortList list() override {

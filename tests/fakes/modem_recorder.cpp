@@ -17,7 +17,9 @@
 // process sees them: Wine's server opens a COM port, the program drives it.
 // With NOCTURO_MODEM_REFUSE=1 in the environment the ioctls fail as they do
 // on a bare pty, for testing a device that will not drive its lines; with
-// NOCTURO_MODEM_SIGNAL=N, signal N comes in the middle of each tcsetattr.
+// NOCTURO_MODEM_SIGNAL=N@open or N@tcsetattr, signal N is sent to the
+// process once the lines have risen in each open of a device, or in the
+// middle of each tcsetattr.
 //
 // Everything here may run inside a signal handler, so it uses only
 // async-signal-safe calls: no stdio, no allocation.
@@ -121,7 +123,13 @@ void log_event(int fd, const char* what) {
     std::memcpy(proc + 14, number.text, number.length);
     proc[14 + number.length] = '\0';
     char target[128];
-    const ssize_t n = readlink(proc, target, sizeof target - 1);
+    ssize_t n = readlink(proc, target, sizeof target - 1);
+    // A pty whose other side has gone is named as deleted: it is the same device.
+    const char deleted[] = " (deleted)";
+    if (n >= static_cast<ssize_t>(sizeof deleted - 1) &&
+        std::memcmp(target + n - (sizeof deleted - 1), deleted, sizeof deleted - 1) == 0) {
+        n -= sizeof deleted - 1;
+    }
     target[n > 0 ? n : 0] = '\0';
     line.add(target);
     line.add(" ");
@@ -209,6 +217,16 @@ void raise_both(int fd, bool raised) {
     change(fd, raised ? before | both : before & ~both);
 }
 
+// The signal NOCTURO_MODEM_SIGNAL asks for at this call, if any: to the
+// process, through the kernel, as from another program.
+void signal_at(const char* call) {
+    const char* asked = getenv("NOCTURO_MODEM_SIGNAL");
+    const char* at = asked != nullptr ? strchr(asked, '@') : nullptr;
+    if (at != nullptr && strcmp(at + 1, call) == 0) {
+        kill(getpid(), atoi(asked));
+    }
+}
+
 void opened(int fd) {
     dev_t rdev = 0;
     if (fd < 0 || !is_pts(fd, &rdev)) {
@@ -218,6 +236,7 @@ void opened(int fd) {
     if (!refused() && !at_b0(fd)) {
         raise_both(fd, true);
     }
+    signal_at("open");
 }
 
 // The ioctl under one of its names, answering for a pty what it refuses.
@@ -318,9 +337,7 @@ int tcsetattr(int fd, int action, const termios* wanted) {
     if (result == 0 && modem && was_b0 != b0) {
         raise_both(fd, !b0);
     }
-    if (const char* signal_number = getenv("NOCTURO_MODEM_SIGNAL")) {
-        raise(atoi(signal_number));
-    }
+    signal_at("tcsetattr");
     return result;
 }
 

@@ -30,11 +30,13 @@ public:
     static void write(const fs::path& file, const std::string& text) {
         std::ofstream(file) << text << "\n";
     }
-    // A USB serial adapter in the USB port given ("1-2").
+    // A USB serial adapter plugged into the USB port given ("1-2"): the
+    // kernel numbers every plug-in anew.
     void adapter(const std::string& port, const char* product, const char* serial,
                  const char* vendor = "0403", const char* id = "6001") {
         const fs::path dir = root / "devices/usb1" / port;
         fs::create_directories(dir / (port + ":1.0"));
+        write(dir / "devnum", std::to_string(++plugs_));
         write(dir / "idVendor", vendor);
         write(dir / "idProduct", id);
         write(dir / "product", product);
@@ -77,6 +79,9 @@ public:
     SystemPorts system() const { return SystemPorts(root, root / "dev", root / "proc"); }
 
     const fs::path root;
+
+private:
+    int plugs_ = 0;
 };
 
 } // namespace nocturo::fakes

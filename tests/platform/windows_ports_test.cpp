@@ -96,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         row("ftdi_moved_to_com7", 3, {ftdi("COM3")}, {ftdi("COM7")}, {},
             "Com3: COM7, USB Serial Port, FTDI, serial A50285BI"),
         row("ch340_in_another_socket", 4, {ch340("COM4", "1")}, {ch340("COM5", "2")}, {},
-            "Com4 (USB-SERIAL CH340, wch.cn) is not connected"),
+            "Com4 (USB-SERIAL CH340, wch.cn) cannot be told from a look-alike: COM5 reports the "
+            "same, and Nocturo cannot tell whether it is the same adapter; picking Com5 takes it",
+            true),
         row("com3_renumbered", 3, {ftdi("COM3")}, {ch340("COM3", "1")}, {},
             "Com3 (USB Serial Port, FTDI, serial A50285BI) is not connected: COM3 (USB-SERIAL "
             "CH340, wch.cn) sits at its place now"),

@@ -76,6 +76,14 @@ std::vector<ModemEvent> dtr_only(const std::vector<ModemEvent>& events) {
     return out;
 }
 
+std::vector<std::string> whats(const std::vector<ModemEvent>& events) {
+    std::vector<std::string> seen;
+    for (const ModemEvent& e : events) {
+        seen.push_back(e.what);
+    }
+    return seen;
+}
+
 TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
     ModemLog log;
     Pty pty;
@@ -154,11 +162,7 @@ TEST(WholeRun, ClosingTheWindowDuringAnExposureReleasesTheLineAndEnds) {
 
     EXPECT_TRUE(w.form->ended());
     EXPECT_FALSE(w.form->isVisible());
-    std::vector<std::string> seen;
-    for (const ModemEvent& e : log.events(pty.slave())) {
-        seen.push_back(e.what);
-    }
-    EXPECT_EQ(seen,
+    EXPECT_EQ(whats(log.events(pty.slave())),
               (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
 }
 
@@ -256,48 +260,52 @@ TEST(WholeRun, ClosingTheWindowDuringTheStartDelayEndsWithoutOpeningThePort) {
     EXPECT_TRUE(log.events(pty.slave()).empty());
 }
 
-// Started under nohup: a hang-up leaves the exposure alone; Ctrl+Z closes the
-// shutter before the program stops, and after fg the cut exposure is not
-// taken up again: the run stops; SIGTERM ends the program.
-TEST(WholeProcess, SigtermDuringAnExposureReleasesTheLineBeforeTheProcessEnds) {
+// Started under nohup, a hang-up leaves the exposure alone, and SIGTERM in
+// the middle of it releases the line before the program ends. Ctrl+Z closes
+// the shutter before the program stops, and after fg the cut exposure is
+// not taken up again: the run stops.
+TEST(WholeProcess, SignalsDuringAnExposureReleaseTheLineBeforeTheProcessStopsOrEnds) {
     ModemLog log;
-    Pty pty;
+    Pty ended, stopped;
     const auto hangup = std::signal(SIGHUP, SIG_IGN); // inherited as nohup passes it on
-    const pid_t child = testing_support::start_job({NOCTURO_ON_PTY, pty.slave()});
+    const pid_t nohup = testing_support::start_job({NOCTURO_ON_PTY, ended.slave()});
     std::signal(SIGHUP, hangup);
-    ASSERT_GT(child, 0);
-
-    bool asserted = false;
-    for (int i = 0; i < 300 && !asserted; ++i) {
+    const pid_t job = testing_support::start_job({NOCTURO_ON_PTY, stopped.slave()});
+    ASSERT_GT(nohup, 0);
+    ASSERT_GT(job, 0);
+    const auto asserted = [&log](const Pty& pty) {
+        return dtr_only(log.events(pty.slave())).size();
+    };
+    for (int i = 0; i < 300 && (asserted(ended) == 0 || asserted(stopped) == 0); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        for (const ModemEvent& e : log.events(pty.slave())) {
-            asserted = asserted || e.what == "DTR 1";
-        }
     }
-    ASSERT_TRUE(asserted) << "the exposure never began";
-    ASSERT_EQ(::kill(child, SIGHUP), 0);
+    ASSERT_EQ(asserted(ended), 1u) << "the exposure never began";
+    ASSERT_EQ(asserted(stopped), 1u) << "the exposure never began";
+
+    ASSERT_EQ(::kill(nohup, SIGHUP), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended by SIGHUP under nohup";
-    EXPECT_EQ(dtr_only(log.events(pty.slave())).size(), 1u) << "DTR is still held";
-    ASSERT_EQ(::kill(child, SIGTSTP), 0);
-    ASSERT_EQ(::waitpid(child, &status, WUNTRACED), child);
-    EXPECT_TRUE(WIFSTOPPED(status)) << status;
-    EXPECT_EQ(dtr_only(log.events(pty.slave())).size(), 2u) << "released before it stopped";
-    ASSERT_EQ(::kill(child, SIGCONT), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended after SIGCONT";
-    EXPECT_EQ(log.events(pty.slave()).back().what, "close") << "the run stopped";
-    ASSERT_EQ(::kill(child, SIGTERM), 0);
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(::waitpid(nohup, &status, WNOHANG), 0) << "ended by SIGHUP under nohup";
+    EXPECT_EQ(asserted(ended), 1u) << "DTR is still held";
+    ASSERT_EQ(::kill(nohup, SIGTERM), 0);
+    ASSERT_EQ(::waitpid(nohup, &status, 0), nohup);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 
-    std::vector<std::string> seen;
-    for (const ModemEvent& e : log.events(pty.slave())) {
-        seen.push_back(e.what);
+    ASSERT_EQ(::kill(job, SIGTSTP), 0);
+    ASSERT_EQ(::waitpid(job, &status, WUNTRACED), job);
+    EXPECT_TRUE(WIFSTOPPED(status)) << status;
+    EXPECT_EQ(asserted(stopped), 2u) << "released before it stopped";
+    ASSERT_EQ(::kill(job, SIGCONT), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(::waitpid(job, &status, WNOHANG), 0) << "ended after SIGCONT";
+    EXPECT_EQ(log.events(stopped.slave()).back().what, "close") << "the run stopped";
+    ASSERT_EQ(::kill(job, SIGTERM), 0);
+    ASSERT_EQ(::waitpid(job, &status, 0), job);
+
+    for (const Pty* pty : {&ended, &stopped}) {
+        EXPECT_EQ(whats(log.events(pty->slave())),
+                  (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
     }
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{"open", "DTR 1", "RTS 1", "RTS 0", "DTR 0", "close"}));
 }
 
 } // namespace

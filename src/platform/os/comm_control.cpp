@@ -20,24 +20,27 @@ void CommControl::set_settings(const std::string& settings) {
 
 // The directory never hands out a device other than the one the row was
 // fixed to, so nothing is opened when that device is missing.
-PortInfo CommControl::device_for_row() const {
-    const RowReach reach = directory_.reach(comm_port_);
+PortInfo CommControl::device_at(std::int16_t row) const {
+    const RowReach reach = directory_.reach(row);
     if (reach.port) {
         return *reach.port;
     }
-    if (reach.missing && reach.missing->identity == opened_) {
-        throw SerialError(SerialError::Reason::Lost, comm_port_, reach.missing->device,
+    if (reach.missing && !reach.alike && reach.missing->identity == opened_) {
+        throw SerialError(SerialError::Reason::Lost, row, reach.missing->device,
                           reach.missing->description);
     }
-    SerialError error =
-        reach.missing
-            ? SerialError(SerialError::Reason::NotConnected, comm_port_, reach.missing->device,
-                          not_connected_text(comm_port_, *reach.missing, reach.occupant))
-            : SerialError(SerialError::Reason::NoSuchPort, comm_port_, "", "");
+    SerialError error = reach.missing
+                            ? SerialError(SerialError::Reason::NotConnected, row,
+                                          reach.missing->device, not_connected_text(reach, row))
+                            : SerialError(SerialError::Reason::NoSuchPort, row, "", "");
     // An adapter that is plugged in but got no port is the likely one.
     std::string advice;
     for (const std::string& stranded : reach.stranded) {
         advice += (advice.empty() ? "" : "\n") + stranded + ".";
+    }
+    if (reach.alike) {
+        advice = "Put the adapter back in the USB socket it was in, or pick the row that reaches "
+                 "the one plugged in now, then press START again.";
     }
     if (!advice.empty()) {
         error.set_advice(advice);
@@ -49,6 +52,9 @@ void CommControl::set_port_open(bool open) {
     if (!open) {
         alarm_.cancel();
         dtr_unasked_ = false;
+        unread_ = false;
+        claims_.renew(); // for the next exposure, read in the pause
+        reading_for_.reset();
         line_.close();
         return;
     }
@@ -56,7 +62,18 @@ void CommControl::set_port_open(bool open) {
         release_unasked_dtr();
         return;
     }
-    const PortInfo port = device_for_row();
+    const PortInfo port = device_at(comm_port_);
+    claims_.check_locks(comm_port_, port.device);
+    // Which programs have the port open was read ahead. Where that is not
+    // finished (a short start delay, a device that changed at the last
+    // moment), the port is opened on the word of the checks made as it
+    // opens, and the reading goes on: a holder it finds has its lines put
+    // back down at once.
+    unread_ = !claims_.read_holders(port.device, {});
+    if (const std::optional<std::string> holder = claims_.holder(); holder && !unread_) {
+        throw SerialError(SerialError::Reason::Busy, comm_port_, port.device, *holder);
+    }
+    reading_for_ = port.device;
     try {
         line_.open(comm_port_, port.device, SerialLine::KeepDtr::Yes);
     } catch (SerialError& error) {
@@ -70,6 +87,38 @@ void CommControl::set_port_open(bool open) {
         line_.set_dtr(true);
     } else {
         dtr_unasked_ = true;
+    }
+}
+
+void CommControl::check_line() {
+    line_.check();
+    if (unread_ && claims_.read_holders(*reading_for_, {})) {
+        unread_ = false;
+        if (const std::optional<std::string> holder = claims_.holder()) {
+            line_.close();
+            throw SerialError(SerialError::Reason::LinesPutBack, comm_port_, *reading_for_,
+                              *holder);
+        }
+    }
+}
+
+void CommControl::begin_run() {
+    opened_.clear();
+    renew_claims();
+}
+
+bool CommControl::read_ahead(std::int16_t row, std::chrono::microseconds budget) {
+    if (!reading_for_) {
+        const RowReach reach = directory_.reach(row);
+        reading_for_ = reach.port ? reach.port->device : std::string();
+    }
+    return reading_for_->empty() || claims_.read_holders(*reading_for_, budget);
+}
+
+void CommControl::renew_claims() {
+    claims_.renew();
+    if (!line_.is_open()) {
+        reading_for_.reset();
     }
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/controls.h"
+#include "platform/os/port_claims.h"
 #include "platform/os/port_directory.h"
 #include "platform/os/serial_line.h"
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace nocturo {
@@ -29,7 +32,8 @@ public:
 // follow the open, the line is released first.
 class CommControl : public SerialControl {
 public:
-    CommControl(PortDirectory& directory, Alarm& alarm) : directory_(directory), alarm_(alarm) {}
+    CommControl(PortDirectory& directory, Alarm& alarm, ClaimPlaces claims = ClaimPlaces::system())
+        : directory_(directory), alarm_(alarm), claims_(std::move(claims)) {}
 
     void set_comm_port(std::int16_t port) override;
     void set_settings(const std::string& settings) override;
@@ -37,13 +41,24 @@ public:
     void set_port_open(bool open) override;
     void set_dtr_enable(bool enable) override;
     void release_dtr_at(double at) override;
-    // Raises a run-time error if the open port's device has gone away.
-    void check_line() const { line_.check(); }
-    // A run begins: a device missing from now on was not yet lost by this run.
-    void begin_run() { opened_.clear(); }
+    // Raises a run-time error if the open port's device has gone away, or
+    // if another program turns out to have it open: then its lines are put
+    // back down first.
+    void check_line();
+    // A run begins: a device missing from now on was not yet lost by this
+    // run, and which programs have a port open is read afresh.
+    void begin_run();
+    // The device the row reaches now; raises the error that says why it
+    // reaches none.
+    PortInfo device_at(std::int16_t row) const;
+    // Reads ahead, for about budget, which program has open the device the
+    // next exposure opens (the row's), or the open one where that was not
+    // finished as it opened. True when nothing is left to read.
+    bool read_ahead(std::int16_t row, std::chrono::microseconds budget);
+    // The ports changed, or a row was picked: read again.
+    void renew_claims();
 
 private:
-    PortInfo device_for_row() const;
     void release_early() noexcept;
     // Releases the DTR line the open raised, if no DTREnable=True has
     // asked for it since.
@@ -51,6 +66,7 @@ private:
 
     PortDirectory& directory_;
     Alarm& alarm_;
+    PortClaims claims_;
     SerialLine line_;
     std::int16_t comm_port_ = 1;
     bool dtr_enable_ = false;
@@ -58,6 +74,9 @@ private:
     // The identity of the device this run opened last: when it goes
     // missing, it is reported as unplugged rather than as not connected.
     std::string opened_;
+    // The device whose holders are being read; empty for none.
+    std::optional<std::string> reading_for_;
+    bool unread_ = false; // the open port's holders were not all read as it opened
 };
 
 } // namespace nocturo

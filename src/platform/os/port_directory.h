@@ -5,13 +5,21 @@
 // counts) or when the program started, under whatever name the system gives
 // it, and never the one that slides into its place when that device is
 // unplugged or another is plugged in before it (a focuser resets when its
-// DTR rises). A row that showed nothing takes a device only when that
-// device's own arrival put it at the row's place, while no run is under way;
-// its tooltip then shows it. A device that was there before, or came in at
-// another place and slid into this one, is never taken; during a run no row
-// takes anything. Runs and idle ask the same directory, and asking changes
-// nothing: only fix() (a pick) and ports_changed() (the system's own news)
-// do.
+// DTR rises). A row that showed nothing takes a device only when that one
+// device's arrival (all its ports) was the only change the system announced
+// and put it at the row's place, while no run is under way; its tooltip then
+// shows it. During a run no row takes anything.
+//
+// Two adapters alike in everything the system reports (clones that all
+// carry one serial number, two adapters without one) are told apart by what
+// the program has seen of them while it ran. An adapter with a serial number
+// that no other adapter carried beside it is the same adapter in any USB
+// socket. Otherwise it is known by its socket: it is taken back there only
+// while every look-alike ever listed beside it is still where it was, plugged
+// in as it was; else the row reaches nothing and says that it cannot tell
+// which adapter this is. Runs and idle ask the same directory; asking never
+// changes what a row was fixed to: only fix() (a pick) and ports_changed()
+// (the system's own news) do.
 //
 // What each system reads of its ports (sysfs, the registry, /dev/cu.*) is a
 // PortSource, one file per system; what they share is here.
@@ -42,12 +50,18 @@ struct PortInfo {
     // Com1. Windows numbers its ports itself (COM3 is row 3, COM19 is none);
     // elsewhere the k-th port of the list in sort_ports' order is row k.
     int row = 0;
-    // For a USB adapter with a serial number: the identity by that serial,
-    // and the one by its socket besides, which is its identity instead where
-    // another adapter plugged in carries the same serial (clones that all
-    // report one). Empty for any other port.
-    std::string by_serial = {};
-    std::string by_socket = {};
+    // What the system reports of the device that a look-alike may report too:
+    // for a USB adapter its ids, its serial number if any, the interface it is
+    // on and its own place there; for any other port its identity.
+    std::string make = {};
+    // The USB device the port belongs to, by the socket it sits in ("1-1.2"):
+    // the ports of one adapter share it. Empty for any other port.
+    std::string socket = {};
+    // What tells this plug-in of the adapter from its earlier ones (the
+    // kernel numbers each anew); empty where the system tells nothing.
+    std::string plug = {};
+    // The make names a USB serial number.
+    bool serial = false;
 };
 
 struct PortList {
@@ -73,9 +87,12 @@ public:
 
 // What a row reaches now.
 struct RowReach {
-    std::optional<PortInfo> port;      // the row's device, when it is there
-    std::optional<PortInfo> missing;   // the row's device, when it is not there
-    std::optional<PortInfo> occupant;  // what sits at the row's place instead
+    std::optional<PortInfo> port;     // the row's device, when it is there
+    std::optional<PortInfo> missing;  // the row's device, when it is not there
+    std::optional<PortInfo> occupant; // what sits at the row's place instead
+    // With missing: a port just like the row's device, which may be it or a
+    // look-alike; which one cannot be told.
+    std::optional<PortInfo> alike;
     std::vector<std::string> left_out; // ports no row reaches, and why
     std::vector<std::string> stranded; // adapters with no port, and why
 };
@@ -87,27 +104,54 @@ public:
     // The row reaches, from now on, the device at its place now, or nothing.
     void fix(int row);
     // The system's ports changed. When idle, a row that was fixed to
-    // nothing takes a device that arrived at its place since the last look.
-    // True when it took one.
+    // nothing takes a device whose arrival alone put it at its place. True
+    // when it took one.
     bool ports_changed(int row, bool idle);
     // row is 1 for "Com1". A row never fixed reaches what is at its place.
-    RowReach reach(int row) const;
+    RowReach reach(int row);
     // What the row reaches, in a line for the tooltip.
-    std::string describe(int row) const;
+    std::string describe(int row);
     // The next question reads the system's ports afresh (the user looks).
     void refresh() { source_.refresh(); }
     std::vector<std::string> watched_folders() const { return source_.watched_folders(); }
 
 private:
+    // What a row keeps of the device it was fixed to. Plug-ins are named as
+    // plug_in() names them.
+    struct Kept {
+        PortInfo port; // its plug-in as last found, under the name it had then
+        // Look-alikes listed beside it, or beside one another before the
+        // pick: none of them is it.
+        std::set<std::string> others = {};
+        // Look-alikes first listed while it was not found: any may be it.
+        std::set<std::string> away = {};
+        bool guessed = false; // taken back on a return, where a look-alike may have come
+        bool doubt = false;   // since then a look-alike has come beside it
+    };
+    struct Found {
+        const PortInfo* port = nullptr;  // the row's device
+        const PortInfo* alike = nullptr; // or one that may be it
+    };
+    Kept keep(const PortInfo& port) const;
+    // The ports now, and what this listing shows of the look-alikes beside
+    // one another and of each row's device.
+    PortList look();
+    Found locate(const Kept& kept, const std::vector<PortInfo>& ports) const;
+    bool crowded(const std::string& make) const;
+    const std::set<std::string>& listed_beside(const PortInfo& port, const std::string& plug) const;
+
     PortSource& source_;
-    std::map<int, std::optional<PortInfo>> fixed_;
-    std::vector<PortInfo> seen_; // the ports at the last look
+    std::map<int, std::optional<Kept>> fixed_;
+    std::vector<PortInfo> seen_; // the ports at the last pick or news
+    // By make, for each plug-in of a device ever listed, the plug-ins of the
+    // look-alikes listed beside it.
+    std::map<std::string, std::map<std::string, std::set<std::string>>> beside_;
 };
 
 // "Com1 (FT232R USB UART, serial A50285BI) is not connected", and what sits
-// at its place instead, if anything.
-std::string not_connected_text(int row, const PortInfo& missing,
-                               const std::optional<PortInfo>& occupant);
+// at its place instead, if anything; or, with a look-alike, why it is not
+// taken for the row's device.
+std::string not_connected_text(const RowReach& reach, int row);
 
 // Sorts ports into row order, USB adapters (ttyUSB, usbserial) first, then
 // ACM modems (ttyACM, usbmodem), each group in device-number order, then

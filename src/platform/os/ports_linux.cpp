@@ -31,10 +31,10 @@ std::string whole_file(const fs::path& file) {
 // A USB adapter is known by the folder of its USB device a few levels up:
 // its ids, its serial number where it has one, the interface it is on (the
 // end of the folder below it, 1-1.2:1.0) and, for a cable with several ports
-// on one interface, the port's own number there. One with a serial number of
-// its own is the same adapter in any USB socket, as /dev/serial/by-id names
-// it; one without is known by the socket it sits in (1-1.2). Any other port
-// is known by its name and device number.
+// on one interface, the port's own number there: what a look-alike reports
+// too. The folder's own name is the socket it sits in (1-1.2), and the
+// kernel's number for the USB device tells one plug-in from the next. Any
+// other port is known by its name and device number.
 PortInfo describe(const fs::path& entry, const fs::path& dev) {
     PortInfo port{(dev / entry.filename()).string(), {}, {}, {}};
     std::error_code ec;
@@ -49,48 +49,36 @@ PortInfo describe(const fs::path& entry, const fs::path& dev) {
                 port.description += (port.description.empty() ? "serial " : ", serial ") + serial;
             }
             const std::string interface = below.filename().string();
-            const std::string ids = "usb " + first_line(dir / "idVendor") + ":" +
-                                    first_line(dir / "idProduct") + " serial " + serial;
-            const std::string at_place = place.empty() ? "" : " port " + place;
-            port.identity = ids + " at " + interface + at_place;
-            if (!serial.empty()) {
-                port.by_socket = port.identity;
-                port.by_serial =
-                    ids + " interface " + interface.substr(interface.find(':') + 1) + at_place;
-                port.identity = port.by_serial;
-            }
+            port.make = "usb " + first_line(dir / "idVendor") + ":" +
+                        first_line(dir / "idProduct") + " serial " + serial + " interface " +
+                        interface.substr(interface.find(':') + 1) +
+                        (place.empty() ? "" : " port " + place);
+            port.socket = dir.filename().string();
+            port.plug = first_line(dir / "devnum");
+            port.serial = !serial.empty();
+            port.identity = port.make + " at " + port.socket;
             return port;
         }
         below = dir;
         dir = dir.parent_path();
     }
     port.identity = entry.filename().string() + " " + first_line(entry / "dev");
+    port.make = port.identity;
     return port;
 }
 
-// Adapters that carry the same serial number in different sockets (clones
-// that all report one) are each known by their socket instead. Ports a
-// driver gives no place of their own under their interface share an
+// Ports a driver gives no place of their own under their interface share an
 // identity: each is then told apart by its name as well.
 void make_identities_unique(std::vector<PortInfo>& ports) {
-    std::map<std::string, std::set<std::string>> sockets;
-    for (const PortInfo& port : ports) {
-        if (!port.by_serial.empty()) {
-            sockets[port.by_serial].insert(port.by_socket);
-        }
-    }
     std::map<std::string, int> count;
-    for (PortInfo& port : ports) {
-        if (!port.by_serial.empty() && sockets[port.by_serial].size() > 1) {
-            port.identity = port.by_socket;
-            port.advice = "Another adapter plugged in carries the same serial number, so Nocturo "
-                          "knows this one by its USB socket: keep it in that socket";
-        }
+    for (const PortInfo& port : ports) {
         ++count[port.identity];
     }
     for (PortInfo& port : ports) {
         if (count[port.identity] > 1) {
-            port.identity += " tty " + fs::path(port.device).filename().string();
+            const std::string name = " tty " + fs::path(port.device).filename().string();
+            port.identity += name;
+            port.make += name;
         }
     }
 }

@@ -1,5 +1,5 @@
 // The serial ports of a macOS system: its /dev/cu.* devices. A cu name is
-// fixed to its device (cu.usbserial-A50285BI), so it is its identity too.
+// fixed to its device (cu.usbserial-A50285BI), so it is its identity and make too.
 // Nothing is opened.
 
 #include "platform/os/port_directory.h"
@@ -13,7 +13,9 @@ PortList SystemPorts::list() {
          it.increment(ec)) {
         const std::string device = it->path().string();
         if (it->path().filename().string().rfind("cu.", 0) == 0) {
-            list.ports.push_back({device, {}, device});
+            PortInfo port{device, {}, device};
+            port.make = device;
+            list.ports.push_back(port);
         }
     }
     sort_ports(list.ports);

@@ -4,8 +4,8 @@
 // 9600 baud 8N1 and holds RTS released; DTR is raised and lowered on request;
 // closing releases DTR before the port is let go. The operating system's
 // calls are used directly so that nothing raises DTR behind our back when the
-// port closes. A port another program has open, or holds by a lock, is left
-// alone, lines and all.
+// port closes. A port another program holds by a lock, or has made refuse
+// further opens, is found so as it opens: its lines are put back down.
 
 #include "platform/errors.h"
 
@@ -44,19 +44,12 @@ private:
     std::string system_reason_;
 };
 
-// Where a system shows that other programs hold ports; tests give their own.
-struct LockPlaces {
-    std::string proc_locks = "/proc/locks";
-    std::string lock_folder = "/run/lock"; // UUCP lock files: LCK..ttyUSB0
-    std::string proc = "/proc";            // the processes, and what each has open
-};
-
 class SerialLine {
 public:
     // Whether the DTR line the system raises as the port opens stays up.
     enum class KeepDtr { No, Yes };
 
-    explicit SerialLine(LockPlaces places = {}) : places_(std::move(places)) {}
+    SerialLine() = default;
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
     // Releases DTR and closes the port if it is still open.
@@ -90,7 +83,6 @@ private:
     void check_not_stopped() const;
 #endif
 
-    LockPlaces places_;
 #ifdef _WIN32
     void* handle_ = nullptr;
     void* claim_ = nullptr; // a named mutex: the port is this program's

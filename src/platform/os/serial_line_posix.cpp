@@ -4,29 +4,19 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#if defined(__linux__)
-#include <sys/sysmacros.h>
-#endif
 #include <termios.h>
 #include <unistd.h>
 
 namespace nocturo {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The open port, for the signal handlers. One port at most is open at a time.
 std::atomic<int> g_open_fd{-1};
@@ -96,158 +86,34 @@ SerialError::Reason reason_for_use(int error) {
     }
 }
 
-// The process number a lock file holds: up to ten digits as text, padded
-// with blanks and ended by a newline, or a 4-byte int as old programs write
-// it; -1 for anything else. Four bytes that read wholly as text (" 12\n")
-// are text: as an int they would be far above any process number.
-long lock_owner(const char* text, ssize_t size) {
-    long pid = 0;
-    ssize_t at = 0;
-    while (at < size && text[at] == ' ') {
-        ++at;
+// Opens the device once and gives the port to the signal handlers. The
+// kernel raises DTR and RTS as the port opens (unless it was left at B0):
+// a stop or an end from then on must find the port to release them. Signals
+// from outside wait meanwhile; the handlers send on to this thread any that
+// another thread takes.
+int open_for_handlers(const std::string& device) {
+    sigset_t held;
+    sigset_t before;
+    sigfillset(&held);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+        sigdelset(&held, fault);
     }
-    const ssize_t digits = at;
-    for (; at < size && at - digits < 10 && text[at] >= '0' && text[at] <= '9'; ++at) {
-        pid = pid * 10 + (text[at] - '0');
+    pthread_sigmask(SIG_BLOCK, &held, &before);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int error = errno;
+    if (fd >= 0) {
+        g_open_fd.store(fd);
     }
-    const bool ends = at == size || (text[at] == '\n' && at + 1 == size);
-    if (at > digits && ends) {
-        return pid;
-    }
-    if (size == 4) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, text, sizeof binary);
-        return binary;
-    }
-    return -1;
-}
-
-// A UUCP lock file (cu and some minicom builds take one, LCK..ttyUSB0 in the
-// lock folder) that names a live process: the port is that process's. Every
-// user may write into the folder, so what lies there is not trusted: only a
-// regular file is read, and no more than a few dozen bytes of it; a file
-// that cannot be read or holds no process number means that whether the
-// port is taken cannot be told.
-void check_lock_files(int row, const std::string& device, const std::string& folder) {
-    std::error_code ec;
-    const fs::path real = fs::canonical(device, ec);
-    for (const fs::path& name : {fs::path(device).filename(), real.filename()}) {
-        const std::string file = (fs::path(folder) / ("LCK.." + name.string())).string();
-        const int fd =
-            ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
-            continue;
-        }
-        const int opened = errno;
-        struct stat node {};
-        char text[64];
-        const bool regular = fd >= 0 && ::fstat(fd, &node) == 0 && S_ISREG(node.st_mode);
-        const ssize_t size = regular ? ::read(fd, text, sizeof text) : -1;
-        const int error = fd < 0 ? opened : errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        std::string why;
-        if (fd < 0 || (regular && size < 0)) {
-            why = "cannot be read: " + system_text(error);
-        } else if (!regular) {
-            why = "is not a file";
-        }
-        const long pid =
-            why.empty() && size < static_cast<ssize_t>(sizeof text) ? lock_owner(text, size) : -1;
-        if (why.empty() && pid <= 0) {
-            why = "holds no process number";
-        }
-        if (!why.empty()) {
-            throw SerialError(SerialError::Reason::CannotTell, row, device,
-                              "the lock file " + file + " " + why);
-        }
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) {
-            throw SerialError(SerialError::Reason::Busy, row, device,
-                              "it holds the lock file " + file + ", as process " +
-                                  std::to_string(pid));
-        }
-    }
-}
-
-// A process that has the device open, as "minicom, process 812, has it
-// open". Only the processes whose open files this user may look at are
-// seen: every one as root, the user's own otherwise.
-std::optional<std::string> holder_of(const std::string& proc, dev_t device) {
-    std::optional<std::string> found;
-    DIR* processes = ::opendir(proc.c_str());
-    for (const dirent* process = processes ? ::readdir(processes) : nullptr;
-         process != nullptr && !found; process = ::readdir(processes)) {
-        const std::string pid = process->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const std::string folder = proc + "/" + pid + "/fd";
-        DIR* files = ::opendir(folder.c_str());
-        for (const dirent* file = files ? ::readdir(files) : nullptr; file != nullptr && !found;
-             file = ::readdir(files)) {
-            // Only a device is worth a look; the link's start tells.
-            const std::string link = folder + "/" + file->d_name;
-            char target[5];
-            struct stat node {};
-            if (::readlink(link.c_str(), target, sizeof target) == sizeof target &&
-                std::memcmp(target, "/dev/", sizeof target) == 0 &&
-                ::stat(link.c_str(), &node) == 0 && S_ISCHR(node.st_mode) &&
-                node.st_rdev == device) {
-                std::ifstream comm(proc + "/" + pid + "/comm");
-                std::string name;
-                std::getline(comm, name);
-                found = (name.empty() ? "a program" : name) + ", process " + pid + ", has it open";
-            }
-        }
-        if (files != nullptr) {
-            ::closedir(files);
-        }
-    }
-    if (processes != nullptr) {
-        ::closedir(processes);
-    }
-    return found;
-}
-
-// Another program's port is left alone. Most programs that share serial
-// ports take a lock (a lock file, or a flock as pyserial's exclusive mode and
-// picocom take); many take none and only have it open. Our open would raise
-// its DTR and RTS, as the kernel raises them at every open. A list of locks
-// that cannot be read tells nothing, and the port is left alone too.
-void check_other_programs(int row, const std::string& device, const LockPlaces& places) {
-    check_lock_files(row, device, places.lock_folder);
-#if defined(__linux__)
-    struct stat node {};
-    if (::stat(device.c_str(), &node) != 0) {
-        return; // the open says what is wrong
-    }
-    std::ifstream locks(places.proc_locks);
-    if (!locks) {
-        throw SerialError(SerialError::Reason::CannotTell, row, device,
-                          places.proc_locks + " cannot be read");
-    }
-    // Each lock names its file as major:minor:inode of the file system.
-    char wanted[64];
-    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%lu", major(node.st_dev), minor(node.st_dev),
-                  static_cast<unsigned long>(node.st_ino));
-    for (std::string word; locks >> word;) {
-        if (word == wanted) {
-            throw SerialError(SerialError::Reason::Busy, row, device,
-                              "it holds a lock on the port");
-        }
-    }
-    if (const std::optional<std::string> holder = holder_of(places.proc, node.st_rdev)) {
-        throw SerialError(SerialError::Reason::Busy, row, device, *holder);
-    }
-#endif
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
+    return fd;
 }
 
 // udev gives a new adapter's node its group a moment after the kernel makes
 // it: an open refused meanwhile is tried again, for up to about a second.
 int open_when_settled(const std::string& device) {
     for (int attempt = 0;; ++attempt) {
-        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = open_for_handlers(device);
         if (fd >= 0 || (errno != EACCES && errno != EPERM) || attempt == 20) {
             return fd;
         }
@@ -264,29 +130,31 @@ int open_when_settled(const std::string& device) {
     }
 }
 
+// Takes the port back from the signal handlers: false when one of them has
+// let go of it already (the program is ending).
+bool take_back(int fd) noexcept {
+    return g_open_fd.compare_exchange_strong(fd, -1);
+}
+
 } // namespace
 
 void SerialLine::open(int row, const std::string& device, KeepDtr keep) {
     if (fd_ >= 0) {
         throw SerialError(SerialError::Reason::Busy, row, device, "the port is already open");
     }
-    check_other_programs(row, device, places_);
     g_stopped_ns.store(0);
     const int fd = open_when_settled(device);
     if (fd < 0) {
         const int error = errno;
         throw SerialError(reason_for_open(error), row, device, system_text(error));
     }
-    // The kernel raised DTR and RTS as the port opened (unless it was left at
-    // B0). The port is given to the signal handlers at once, so that a stop
-    // or an end from here on finds it and releases them.
     opened_ns_ = monotonic_ns();
-    g_open_fd.store(fd);
     bool exclusive = false;
     auto fail = [&](SerialError::Reason reason, const std::string& why) {
-        g_open_fd.store(-1);
         g_exclusive.store(false);
-        let_go(fd, exclusive);
+        if (take_back(fd)) {
+            let_go(fd, exclusive);
+        }
         throw SerialError(reason, row, device, why);
     };
     auto failed = [&](SerialError::Reason (*reason)(int)) {
@@ -314,12 +182,13 @@ void SerialLine::open(int row, const std::string& device, KeepDtr keep) {
     // The kernel lets any number of programs open the same device unless it
     // is told to refuse further opens: then a terminal program, a second
     // Nocturo or ModemManager probing a new ttyACM cannot take the port and
-    // disturb its lines during an exposure.
+    // disturb its lines during an exposure. It is noted first: a signal that
+    // ends the program right after must not leave the port refusing others.
+    exclusive = true;
+    g_exclusive.store(true);
     if (::ioctl(fd, TIOCEXCL) != 0) {
         failed(reason_for_open);
     }
-    exclusive = true;
-    g_exclusive.store(true);
 
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
@@ -405,10 +274,10 @@ void SerialLine::close() {
         return;
     }
     const int fd = std::exchange(fd_, -1);
-    g_open_fd.store(-1);
     g_stopped_ns.store(0);
+    const bool exclusive = g_exclusive.exchange(false);
     // The port is open to others again once we let go of it.
-    if (const int error = let_go(fd, g_exclusive.exchange(false)); error != 0) {
+    if (const int error = take_back(fd) ? let_go(fd, exclusive) : 0; error != 0) {
         throw SerialError(reason_for_use(error), row_, device_, system_text(error));
     }
 }

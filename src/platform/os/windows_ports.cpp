@@ -99,20 +99,22 @@ PortInfo port_of(const WindowsDevice& device) {
     }
     const std::optional<UsbDevice> usb = usb_device(device);
     if (!usb) {
-        port.identity = device.port_name;
+        port.identity = port.make = device.port_name;
         return port;
     }
     const UsbIds& ids = usb->ids;
-    port.identity = "usb " + ids.vendor + ":" + ids.product;
+    port.make = "usb " + ids.vendor + ":" + ids.product + " serial " + ids.serial;
     if (!ids.serial.empty()) {
         port.description += (port.description.empty() ? "serial " : ", serial ") + ids.serial;
-        port.identity += " serial " + ids.serial;
-    } else {
-        port.identity += " at " + (device.location.empty() ? device.instance_id : device.location);
     }
     if (usb->parent) { // one of the device's ports: which one
-        port.identity += " port " + device_part(device.instance_id);
+        port.make += " port " + device_part(device.instance_id);
     }
+    // Windows gives an adapter without a serial number an instance of its
+    // own in each socket.
+    port.socket = device.location.empty() ? device.instance_id : device.location;
+    port.serial = !ids.serial.empty();
+    port.identity = port.make + " at " + port.socket;
     return port;
 }
 

@@ -22,6 +22,9 @@ bool is_end(const std::exception_ptr& failure) {
 }
 
 constexpr double kSpinSeconds = 0.0015;
+// Work is done in slices this long, while a wait has more than this left.
+constexpr std::chrono::microseconds kWorkSlice{1000};
+constexpr double kWorkSpareSeconds = 0.004;
 // The last approach to a wait's end, or to the alarm, on a precise timer.
 constexpr int kFinalApproachMs = 50;
 // A coarse timer may come 5 % early or late; below 20 s Qt keeps it coarse.
@@ -111,7 +114,8 @@ void QtPump::pump_events(double wake_at, std::span<const double> refresh_origins
     for (;;) {
         const double now = clock_.now();
         const double remaining = seconds_until(wake_at, now) - half_step;
-        if (mode_ == Mode::Busy || remaining < kSpinSeconds) {
+        const bool working = remaining > kWorkSpareSeconds && work_ && !work_(kWorkSlice);
+        if (mode_ == Mode::Busy || remaining < kSpinSeconds || working) {
             // The wait may end within the next timer tick: look at the events
             // and go on, so the end is seen the moment it comes.
             QCoreApplication::processEvents(QEventLoop::AllEvents);

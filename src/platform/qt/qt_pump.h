@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <span>
@@ -44,6 +45,13 @@ public:
     // its serial port here, so a pulled adapter is seen within a second.
     void watch(std::function<void()> check) { watch_ = std::move(check); }
 
+    // Work that may take long, done while a wait has time to spare rather
+    // than sleep, in slices of about a millisecond with the events handled
+    // between them. It returns true when nothing is left to do.
+    void work_while_waiting(std::function<bool(std::chrono::microseconds)> work) {
+        work_ = std::move(work);
+    }
+
     // Runs a window event handler. When the handler runs inside pump_events,
     // whatever it throws (ProgramEnd, a run-time error) is held and thrown
     // again by pump_events once Qt has handed control back, so no exception
@@ -61,6 +69,7 @@ private:
     bool shown_ = true;
     std::exception_ptr pending_;
     std::function<void()> watch_;
+    std::function<bool(std::chrono::microseconds)> work_;
     std::function<void()> refresh_;
     QTimer wake_;
 };
