@@ -67,11 +67,13 @@ private:
     std::function<QString()> text_;
 };
 
-// A list takes the wheel and the keys only while the user is using it, that
-// is while it has the focus the user put there with a click or Tab: a
-// pointer resting on a list, a touchpad brushed on the way past, or a key
-// meant for a list the program or Qt handed the focus to changes nothing.
-// With that focus, a wheel step is a pick, as an arrow key is.
+// A list takes the wheel only while the user is using it, that is while it
+// has the focus the user put there with a click or Tab: a pointer resting
+// on a list or a touchpad brushed on the way past changes nothing. With that
+// focus, a wheel step is a pick, as an arrow key is. Keys come only to the
+// list that has the focus, and the program never gives a list the focus
+// (START keeps it from the start, and gives it to the window): whoever put
+// it there, a screen reader or switch access too, it was the user.
 class ListsAnswerTheUser : public QObject {
 public:
     using QObject::QObject;
@@ -102,12 +104,9 @@ public:
             }
             break;
         case QEvent::Wheel:
-        case QEvent::KeyPress:
-            // Keys come only to the focus, and Tab moves it on; the wheel
-            // comes to whatever the pointer rests on, in a window that is not
-            // the active one too.
-            if (event->type() == QEvent::KeyPress ? list != chosen_ && !moves_focus(event)
-                                                  : list != chosen_ || !list->hasFocus()) {
+            // The wheel comes to whatever the pointer rests on, in a window
+            // that is not the active one too.
+            if (list != chosen_ || !list->hasFocus()) {
                 event->accept();
                 return true;
             }
@@ -119,10 +118,6 @@ public:
     }
 
 private:
-    static bool moves_focus(QEvent* event) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        return key == Qt::Key_Tab || key == Qt::Key_Backtab;
-    }
     static bool is_users(Qt::FocusReason reason) {
         return reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
                reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
@@ -260,6 +255,8 @@ void Form1::build_layout() {
     w_->Command1->setObjectName(QStringLiteral("Command1"));
     w_->Command1->setGeometry(twips(2280, 2280, 2055, 670));
     w_->Command1->setFont(sans_bold(24));
+    // Qt's first focus goes to START, also where buttons take none by default.
+    w_->Command1->setFocusPolicy(Qt::StrongFocus);
     colour_start(w_->Command1);
 
     auto* frame6 = frame(client, "Frame6", "Information", twips(240, 3120, 6255, 2175));
@@ -328,7 +325,8 @@ void Form1::wire_events() {
 // ending the edit (Return, or leaving the list); picking the selected row
 // again is a pick too. Typing picks nothing on the way, so no exposure that
 // begins meanwhile meets a row the user is only passing through ("Com1" on
-// the way to "Com12"). Text that names no row is put back when editing ends.
+// the way to "Com12"), nor when the window loses the focus. Text that names
+// no row is put back when editing ends.
 void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
     connect(combo, &QComboBox::activated, this, [picked] { picked(); });
     QLineEdit* edit = combo->lineEdit();
@@ -337,6 +335,11 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
     QObject::disconnect(edit, SIGNAL(editingFinished()), combo, SLOT(_q_editingFinished()));
     connect(edit, &QLineEdit::editingFinished, this, [combo, picked] {
         QLineEdit* text = combo->lineEdit();
+        // Another window took the focus (a screen lock, another program, a
+        // message): the editing goes on when this one is active again.
+        if (!text->isActiveWindow()) {
+            return;
+        }
         const int row =
             text->isModified() ? combo->findText(text->text().trimmed(), Qt::MatchFixedString) : -1;
         text->setModified(false);

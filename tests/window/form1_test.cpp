@@ -270,8 +270,9 @@ struct TypingCase {
     const char* keys; // '\b' deletes the character before the cursor
     bool leave;       // editing ends by leaving the list, not by Return
     int to;           // the row picked once editing ends
-    // START keeps the focus otherwise; '\x1' in keys is a wheel step down
-    bool focused = true;
+    enum Focus { Tab, None, Accessibility } focus = Tab; // None: START keeps it
+    // In keys '\x1' is a wheel step down, '\x2' another window taking the
+    // focus and giving it back.
 };
 
 class TypedIntoAList : public testing::TestWithParam<TypingCase> {};
@@ -284,9 +285,13 @@ TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
     ASSERT_TRUE(w.shown_active());
     auto* list = w.get<QComboBox>(c.list);
     list->setCurrentIndex(c.from);
-    if (c.focused) {
-        list->setFocus(Qt::TabFocusReason); // as Tab gives it
+    if (c.focus == TypingCase::Tab) {
+        list->setFocus(Qt::TabFocusReason);
+    } else if (c.focus == TypingCase::Accessibility) { // as a screen reader or switch access does
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(list->lineEdit());
+        field->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
     }
+    QWidget other;
     c.cursor < 0 ? list->lineEdit()->selectAll() : list->lineEdit()->setCursorPosition(c.cursor);
     for (const char* key = c.keys; *key != '\0'; ++key) {
         if (*key == '\x1') {
@@ -295,8 +300,15 @@ TEST_P(TypedIntoAList, PicksOnlyTheRowItNamesWhenEditingEndsAndThePlanFollows) {
             QApplication::sendEvent(list, &step); // as the line edit passes it on
             continue;
         }
-        *key == '\b' ? QTest::keyClick(list->lineEdit(), Qt::Key_Backspace)
-                     : QTest::keyClick(list->lineEdit(), *key);
+        if (*key == '\x2') {
+            other.show();
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            ASSERT_TRUE(w.shown_active());
+        } else {
+            *key == '\b' ? QTest::keyClick(list->lineEdit(), Qt::Key_Backspace)
+                         : QTest::keyClick(list->lineEdit(), *key);
+        }
         EXPECT_EQ(list->currentIndex(), c.from) << list->lineEdit()->text().toStdString();
     }
     c.leave ? w.get<QPushButton>("Command1")->setFocus()
@@ -318,7 +330,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TypingCase{"120_passes_10", "kiestijd", 35, 2, "\b2", true, 23},
                     // A pointer resting on a list, or a touchpad brushed on the way past.
                     TypingCase{"wheel_over_a_list", "kiestijd", 0, -1, "\x1\x1\x1", false, 0,
-                               false},
+                               TypingCase::None},
+                    TypingCase{"another_window_on_the_way", "cboPort", 2, -1,
+                               "Com1\x2"
+                               "2",
+                               false, 11},
+                    TypingCase{"focus_from_a_screen_reader", "kiestijd", 0, -1, "60 Sec.", false,
+                               11, TypingCase::Accessibility},
                     TypingCase{"wheel_on_the_list_in_use", "kiestijd", 0, -1, "\x1", true, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
