@@ -63,16 +63,12 @@ void CommControl::set_port_open(bool open) {
         return;
     }
     const PortInfo port = device_at(comm_port_);
-    claims_.check_locks(comm_port_, port.device);
-    // Which programs have the port open was read ahead. Where that is not
-    // finished (a short start delay, a device that changed at the last
-    // moment), the port is opened on the word of the checks made as it
+    // What claims the port was read ahead. Where the reading of open files
+    // is not finished (a short start delay, a device that changed at the
+    // last moment), the port is opened on the word of the checks made as it
     // opens, and the reading goes on: a holder it finds has its lines put
     // back down at once.
-    unread_ = !claims_.read_holders(port.device, {});
-    if (const std::optional<std::string> holder = claims_.holder(); holder && !unread_) {
-        throw SerialError(SerialError::Reason::Busy, comm_port_, port.device, *holder);
-    }
+    unread_ = !claims_.check(comm_port_, port.device);
     reading_for_ = port.device;
     try {
         line_.open(comm_port_, port.device, SerialLine::KeepDtr::Yes);
@@ -92,12 +88,14 @@ void CommControl::set_port_open(bool open) {
 
 void CommControl::check_line() {
     line_.check();
-    if (unread_ && claims_.read_holders(*reading_for_, {})) {
+    if (unread_ && claims_.read(*reading_for_, {})) {
         unread_ = false;
-        if (const std::optional<std::string> holder = claims_.holder()) {
+        try {
+            claims_.check(comm_port_, *reading_for_);
+        } catch (const SerialError& held) {
             line_.close();
             throw SerialError(SerialError::Reason::LinesPutBack, comm_port_, *reading_for_,
-                              *holder);
+                              held.system_reason());
         }
     }
 }
@@ -112,7 +110,7 @@ bool CommControl::read_ahead(std::int16_t row, std::chrono::microseconds budget)
         const RowReach reach = directory_.reach(row);
         reading_for_ = reach.port ? reach.port->device : std::string();
     }
-    return reading_for_->empty() || claims_.read_holders(*reading_for_, budget);
+    return reading_for_->empty() || claims_.read(*reading_for_, budget);
 }
 
 void CommControl::renew_claims() {

@@ -31,14 +31,12 @@ ClaimPlaces ClaimPlaces::system() {
     return {};
 }
 
-void PortClaims::check_locks(int, const std::string&) const {}
-
-bool PortClaims::read_holders(const std::string&, std::chrono::microseconds) {
+bool PortClaims::check(int, const std::string&) {
     return true;
 }
 
-std::optional<std::string> PortClaims::holder() const {
-    return std::nullopt;
+bool PortClaims::read(const std::string&, std::chrono::microseconds) {
+    return true;
 }
 
 #else
@@ -89,6 +87,91 @@ ClaimPlaces ClaimPlaces::system() {
     return {"/proc/locks", "/proc", "/run/lock"};
 }
 
+// A reading of what claims one device: first the kernel's list of locks,
+// then every process's open files, a process and an open file at a time.
+// Only the processes whose open files this user may look at are seen: every
+// one as root, the user's own otherwise.
+struct PortClaims::Reading {
+    using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+    std::string device;
+    struct stat node {};
+    Folder processes{nullptr, ::closedir};
+    Folder files{nullptr, ::closedir};
+    std::string pid;
+    bool locks_read = false;
+    // What claims the device, and how the message tells it.
+    std::optional<std::pair<SerialError::Reason, std::string>> claim;
+    bool done = false;
+
+    // The list of locks, one open file or the next process; sets done once
+    // all are read, or once a claim is found.
+    void step(const ClaimPlaces& places) {
+        if (!locks_read) {
+            locks_read = true;
+            read_locks(places);
+            processes.reset(claim ? nullptr : ::opendir(places.proc.c_str()));
+        }
+        const dirent* file = files ? ::readdir(files.get()) : nullptr;
+        if (file == nullptr) {
+            files.reset();
+            const dirent* process = processes ? ::readdir(processes.get()) : nullptr;
+            done = process == nullptr;
+            pid = done ? std::string() : process->d_name;
+            if (!done && pid.find_first_not_of("0123456789") == std::string::npos) {
+                files.reset(::opendir((places.proc + "/" + pid + "/fd").c_str()));
+            }
+            return;
+        }
+        // Only a device is worth a look; the link's start tells.
+        const std::string link = places.proc + "/" + pid + "/fd/" + file->d_name;
+        char target[5];
+        struct stat open {};
+        if (::readlink(link.c_str(), target, sizeof target) == sizeof target &&
+            std::memcmp(target, "/dev/", sizeof target) == 0 && ::stat(link.c_str(), &open) == 0 &&
+            S_ISCHR(open.st_mode) && open.st_rdev == node.st_rdev) {
+            std::string name;
+            std::getline(std::ifstream(places.proc + "/" + pid + "/comm"), name);
+            claim = {SerialError::Reason::Busy,
+                     (name.empty() ? "a program" : name) + ", process " + pid + ", has it open"};
+            done = true;
+        }
+    }
+
+    // A list of locks that cannot be read tells nothing: the port is left
+    // alone. Each lock names its file as major:minor:inode of the file system.
+    void read_locks(const ClaimPlaces& places) {
+#if defined(__linux__)
+        std::ifstream locks(places.locks);
+        if (!locks) {
+            claim = {SerialError::Reason::CannotTell, places.locks + " cannot be read"};
+            return;
+        }
+        char wanted[64];
+        std::snprintf(wanted, sizeof wanted, "%02x:%02x:%lu", major(node.st_dev),
+                      minor(node.st_dev), static_cast<unsigned long>(node.st_ino));
+        for (std::string word; locks >> word && !claim;) {
+            if (word == wanted) {
+                claim = {SerialError::Reason::Busy, "it holds a lock on the port"};
+            }
+        }
+#endif
+    }
+};
+
+PortClaims::Reading& PortClaims::reading_of(const std::string& device) {
+    struct stat node {};
+    const bool there = ::stat(device.c_str(), &node) == 0;
+    if (!reading_ || reading_->device != device || reading_->node.st_rdev != node.st_rdev) {
+        reading_ = std::make_unique<Reading>();
+        reading_->device = device;
+        reading_->node = node;
+        // A device that is not there has nothing to read: the open says what is wrong.
+        reading_->locks_read = reading_->done = !there;
+    }
+    return *reading_;
+}
+
 // A UUCP lock file (LCK..ttyUSB0 in the lock folder) that names a live
 // process: the port is that process's. Every user may write into the
 // folder, so what lies there is not trusted: only a regular file is read,
@@ -96,7 +179,7 @@ ClaimPlaces ClaimPlaces::system() {
 // holds no process number means that whether the port is taken cannot be
 // told. One that names this very process is nobody else's: Nocturo takes
 // no lock files, so it was left by an earlier process of that number.
-void PortClaims::check_locks(int row, const std::string& device) const {
+bool PortClaims::check(int row, const std::string& device) {
     const long bound = pid_bound(places_.proc);
     std::error_code ec;
     const fs::path real = fs::canonical(device, ec);
@@ -139,96 +222,27 @@ void PortClaims::check_locks(int row, const std::string& device) const {
                                   std::to_string(pid));
         }
     }
-#if defined(__linux__)
-    struct stat node {};
-    if (::stat(device.c_str(), &node) != 0) {
-        return; // the open says what is wrong
+    Reading& reading = reading_of(device);
+    if (!reading.locks_read) {
+        reading.step(places_); // the kernel's list of locks, as the reading has not come to it
     }
-    std::ifstream locks(places_.locks);
-    if (!locks) {
-        throw SerialError(SerialError::Reason::CannotTell, row, device,
-                          places_.locks + " cannot be read");
+    if (reading.claim) {
+        throw SerialError(reading.claim->first, row, device, reading.claim->second);
     }
-    // Each lock names its file as major:minor:inode of the file system.
-    char wanted[64];
-    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%lu", major(node.st_dev), minor(node.st_dev),
-                  static_cast<unsigned long>(node.st_ino));
-    for (std::string word; locks >> word;) {
-        if (word == wanted) {
-            throw SerialError(SerialError::Reason::Busy, row, device,
-                              "it holds a lock on the port");
-        }
-    }
-#endif
+    return reading.done;
 }
 
-// A reading of which process has one device open, a process and an open
-// file at a time. Only the processes whose open files this user may look at
-// are seen: every one as root, the user's own otherwise.
-struct PortClaims::Reading {
-    using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
-
-    std::string device;
-    dev_t number = 0;
-    Folder processes{nullptr, ::closedir};
-    Folder files{nullptr, ::closedir};
-    std::string pid;
-    std::optional<std::string> holder;
-    bool done = false;
-
-    // One open file, or the next process; false once all are read.
-    bool step(const std::string& proc) {
-        const dirent* file = files ? ::readdir(files.get()) : nullptr;
-        if (file == nullptr) {
-            files.reset();
-            const dirent* process = processes ? ::readdir(processes.get()) : nullptr;
-            if (process == nullptr) {
-                return false;
-            }
-            pid = process->d_name;
-            if (pid.find_first_not_of("0123456789") == std::string::npos) {
-                files.reset(::opendir((proc + "/" + pid + "/fd").c_str()));
-            }
-            return true;
-        }
-        // Only a device is worth a look; the link's start tells.
-        const std::string link = proc + "/" + pid + "/fd/" + file->d_name;
-        char target[5];
-        struct stat node {};
-        if (::readlink(link.c_str(), target, sizeof target) == sizeof target &&
-            std::memcmp(target, "/dev/", sizeof target) == 0 && ::stat(link.c_str(), &node) == 0 &&
-            S_ISCHR(node.st_mode) && node.st_rdev == number) {
-            std::string name;
-            std::getline(std::ifstream(proc + "/" + pid + "/comm"), name);
-            holder = (name.empty() ? "a program" : name) + ", process " + pid + ", has it open";
-            return false;
-        }
-        return true;
-    }
-};
-
-bool PortClaims::read_holders(const std::string& device, std::chrono::microseconds budget) {
-    struct stat node {};
-    const dev_t number = ::stat(device.c_str(), &node) == 0 ? node.st_rdev : 0;
-    if (!reading_ || reading_->device != device || reading_->number != number) {
-        reading_ = std::make_unique<Reading>();
-        reading_->device = device;
-        reading_->number = number;
-        reading_->processes.reset(number != 0 ? ::opendir(places_.proc.c_str()) : nullptr);
-    }
+bool PortClaims::read(const std::string& device, std::chrono::microseconds budget) {
+    Reading& reading = reading_of(device);
     const auto until = std::chrono::steady_clock::now() + budget;
-    for (int read = 0; !reading_->done; ++read) {
+    for (int files = 0; !reading.done; ++files) {
         // The clock is read every few dozen files, which take microseconds each.
-        if (read % 32 == 0 && std::chrono::steady_clock::now() >= until) {
+        if (files % 32 == 0 && std::chrono::steady_clock::now() >= until) {
             return false;
         }
-        reading_->done = !reading_->step(places_.proc);
+        reading.step(places_);
     }
     return true;
-}
-
-std::optional<std::string> PortClaims::holder() const {
-    return reading_ && reading_->done ? reading_->holder : std::nullopt;
 }
 
 #endif
