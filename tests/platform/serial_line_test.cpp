@@ -171,7 +171,7 @@ class PortOfAnotherProgram : public testing::TestWithParam<HeldCase> {};
 // Another program has the port open, with its lines lowered, and holds it by
 // a flock, seen in the list of locks or not (in another PID namespace, or
 // where its open files cannot be read), by a UUCP lock file or by exclusive
-// mode (which root passes), or by nothing at all. Its lines stay as it left
+// mode (which root passes), or by nothing more. Its lines stay as it left
 // them, unless the port is found held only once open: then they are put
 // back at once, and the message says so.
 TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
@@ -191,9 +191,17 @@ TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
     }
     const std::string lock =
         folder + "/LCK.." + std::filesystem::path(pty.slave()).filename().string();
-    const pid_t owner = holder == Holder::LockOfThisProcess
-                            ? ::getpid()
-                            : testing_support::start_system_program({"/bin/sleep", "60"});
+    // The other program holds the port open, with no recorder of its own.
+    const std::string preload = std::getenv("LD_PRELOAD");
+    unsetenv("LD_PRELOAD");
+    const pid_t other_program = testing_support::start_system_program(
+        {"/bin/sh", "-c", "exec 3<>\"$0\"; exec sleep 60", pty.slave()});
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    const std::string held = "/proc/" + std::to_string(other_program) + "/fd/3";
+    for (int i = 0; i < 200 && !std::filesystem::exists(held); ++i) {
+        ::usleep(5000);
+    }
+    const pid_t owner = holder == Holder::LockOfThisProcess ? ::getpid() : other_program;
     if (holder == Holder::LockFile || holder == Holder::LockUnreadable ||
         holder == Holder::LockOfThisProcess) {
         std::ofstream(lock) << owner << "\n";
@@ -223,10 +231,8 @@ TEST_P(PortOfAnotherProgram, IsLeftAloneLinesAndAll) {
     }
 
     const std::string said = exposure_error(pty.slave(), places, GetParam().ahead).what();
-    if (owner != ::getpid()) {
-        ::kill(owner, SIGKILL);
-        ::waitpid(owner, nullptr, 0);
-    }
+    ::kill(other_program, SIGKILL);
+    ::waitpid(other_program, nullptr, 0);
     std::filesystem::remove_all(folder);
     EXPECT_NE(said.find(GetParam().says), std::string::npos) << said;
     ::ioctl(other, TIOCGEXCL, &exclusive);

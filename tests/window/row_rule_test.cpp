@@ -82,6 +82,7 @@ struct Model {
     bool shaken = false; // it moved after meeting a look-alike, or a look-alike has since
     bool idle = true;    // no series showed as running
     bool ended = false;  // by SIGTERM
+    std::set<int> held;  // adapters another program holds by a lock file
 };
 
 std::optional<Port> at_place(const Model& m, int row) {
@@ -234,6 +235,19 @@ public:
         for (const std::string& name : later) {
             sysfs_.unplug(name);
         }
+        lock(m);
+    }
+    // Another program's lock files, one for each port of the adapters it
+    // holds, as cu or minicom take them.
+    void lock(const Model& m) {
+        fs::remove_all(sysfs_.root / "lock");
+        fs::create_directories(sysfs_.root / "lock");
+        for (const auto& [name, port] : m.names) {
+            if (m.held.count(port.adapter) != 0) {
+                fakes::SysfsTree::write(sysfs_.root / "lock" / ("LCK.." + name),
+                                        std::to_string(::getppid()));
+            }
+        }
     }
     QComboBox* list(int k) {
         const char* names[] = {"cboPort", "kiestijd", "Combo1", "Combo2", "Combo3"};
@@ -250,6 +264,9 @@ private:
         Form1::Options options;
         options.ports = std::make_unique<SystemPorts>(sysfs_.system());
         options.pump = QtPump::Mode::Busy;
+        fakes::SysfsTree::write(sysfs_.root / "proc/locks", "");
+        options.claims = {(sysfs_.root / "proc/locks").string(), (sysfs_.root / "proc").string(),
+                          (sysfs_.root / "lock").string()};
         options.clock = SteadyDayClock([] { return 43200.0; }, [this] { return now_; });
         options.report = [this](QWidget* window, const QString& message) {
             reports_ << message;
@@ -289,8 +306,10 @@ private:
                 }
                 ended_ = ended_ || what == "ended";
                 unsetenv("NOCTURO_MODEM_SIGNAL");
-            } else if (what == "open" && (ended_ || cut_ || !may(m, port))) {
+            } else if (what == "open" &&
+                       (ended_ || cut_ || !may(m, port) || m.held.count(port.adapter) != 0)) {
                 return "opened " + named + (ended_ ? " after the end" : "") +
+                       (m.held.count(port.adapter) != 0 ? ", which another program holds" : "") +
                        (cut_ ? " after Ctrl+Z cut the exposure" : "") + "; Com" +
                        std::to_string(m.rows[0] + 1) + " showed " +
                        (m.seen ? "adapter " + std::to_string(m.seen->adapter) : "nothing");
@@ -494,6 +513,19 @@ struct Wait final : Act {
     void show(std::ostream& out) const override { out << "wait " << seconds; }
 };
 
+// Another program takes an adapter's ports by lock files, or lets them go.
+struct Hold final : Act {
+    int adapter;
+    explicit Hold(const Model&) : adapter(*rc::gen::inRange(0, kAdapters)) {}
+    void apply(Model& m) const override {
+        if (m.held.erase(adapter) == 0) {
+            m.held.insert(adapter);
+        }
+    }
+    void run(const Model& m, Trial& trial) const override { trial.lock(m); }
+    void show(std::ostream& out) const override { out << "lock files for " << adapter; }
+};
+
 // Ctrl+Z and fg, or a kill, through the kernel: now, or at the next open of
 // a port once the kernel has raised its lines, or inside its set-up.
 struct Signal final : Act {
@@ -521,7 +553,7 @@ RC_GTEST_PROP(RowRule, HoldsOverEveryOrderOfEvents, ()) {
     const Commands commands = *rc::gen::resize(
         40, rc::state::gen::commands(
                 Model{}, rc::state::gen::execOneOfWithArgs<Burst, Burst, Pick, Wheel, Start, Wait,
-                                                           Wait, Signal>()));
+                                                           Wait, Signal, Hold>()));
     RC_ASSERT(Trial().broken_by(commands) == std::string());
 }
 

@@ -99,6 +99,7 @@ struct PortClaims::Reading {
     Folder processes{nullptr, ::closedir};
     Folder files{nullptr, ::closedir};
     std::string pid;
+    const std::string self = std::to_string(::getpid());
     bool locks_read = false;
     // What claims the device, and how the message tells it.
     std::optional<std::pair<SerialError::Reason, std::string>> claim;
@@ -118,7 +119,9 @@ struct PortClaims::Reading {
             const dirent* process = processes ? ::readdir(processes.get()) : nullptr;
             done = process == nullptr;
             pid = done ? std::string() : process->d_name;
-            if (!done && pid.find_first_not_of("0123456789") == std::string::npos) {
+            // This process's own descriptor is the one the reading may go on
+            // beside, once the port is open.
+            if (!done && pid.find_first_not_of("0123456789") == std::string::npos && pid != self) {
                 files.reset(::opendir((places.proc + "/" + pid + "/fd").c_str()));
             }
             return;
