@@ -2,7 +2,7 @@
 // command line. START is pressed as soon as the window shows.
 //
 //   nocturo_on_pty DEVICE [--rows E,N,D,P] [--busy] [--idle SECONDS]
-//                         [--hide SECONDS] [--report FILE] [--quit]
+//                         [--hide SECONDS] [--report FILE] [--probe] [--quit]
 //
 // --rows    list rows (0 for the first) of exposure time, number of
 //           exposures, start delay and pause, picked before START
@@ -12,6 +12,11 @@
 // --report  after the run (and the idle time), write CPU seconds of the run
 //           and of the idle time, wall seconds of each and peak resident
 //           memory to FILE
+// --probe   during the run, a timer due every 10 ms measures the most
+//           processor time the window's thread spent between two of its
+//           turns, that is without answering events; with --report, written
+//           there. Processor time, not wall time: a virtual machine may stall
+//           for a while whatever runs in it.
 // --quit    end once the run (and the idle time) is over
 
 #include "fakes/fixed_ports.h"
@@ -24,6 +29,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -65,6 +71,7 @@ int main(int argc, char* argv[]) {
     }
     bool quit = false;
     bool busy = false;
+    bool probe = false;
     int rows[4] = {-1, -1, -1, -1};
     int idle_seconds = 0;
     int hide_seconds = -1;
@@ -75,6 +82,8 @@ int main(int argc, char* argv[]) {
             quit = true;
         } else if (arg == "--busy") {
             busy = true;
+        } else if (arg == "--probe") {
+            probe = true;
         } else if (arg == "--rows" && i + 1 < argc) {
             std::sscanf(argv[++i], "%d,%d,%d,%d", &rows[0], &rows[1], &rows[2], &rows[3]);
         } else if (arg == "--hide" && i + 1 < argc) {
@@ -107,6 +116,17 @@ int main(int argc, char* argv[]) {
 
     Usage start{};
     Usage run_end{};
+    QTimer answers;
+    double last_answer = -1.0;
+    double longest_silence = 0.0;
+    QObject::connect(&answers, &QTimer::timeout, &window, [&] {
+        timespec used{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+        const double at =
+            static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+        longest_silence = std::max(longest_silence, last_answer >= 0.0 ? at - last_answer : 0.0);
+        last_answer = at;
+    });
     auto finish = [&] {
         if (!report.empty()) {
             const Usage end = now();
@@ -115,7 +135,8 @@ int main(int argc, char* argv[]) {
                 << "run_wall " << run_end.wall - start.wall << "\n"
                 << "idle_cpu " << end.cpu - run_end.cpu << "\n"
                 << "idle_wall " << end.wall - run_end.wall << "\n"
-                << "peak_kib " << peak_kib() << "\n";
+                << "peak_kib " << peak_kib() << "\n"
+                << "silence_ms " << longest_silence * 1000.0 << "\n";
         }
         if (quit) {
             QCoreApplication::quit();
@@ -126,7 +147,11 @@ int main(int argc, char* argv[]) {
     }
     QTimer::singleShot(0, &window, [&] {
         start = now();
+        if (probe) {
+            answers.start(10);
+        }
         window.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        answers.stop();
         run_end = now();
         QTimer::singleShot(idle_seconds * 1000, &window, finish);
     });

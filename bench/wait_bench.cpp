@@ -161,8 +161,8 @@ int main(int argc, char* argv[]) {
     const float as_single = static_cast<float>(time_of_day);
     const double step_ms = (double{std::nextafter(as_single, 1e6f)} - double{as_single}) * 1000.0;
 
-    std::printf("%d waits of %d s each; single-precision clock step now %.3f ms\n\n", waits,
-                seconds, step_ms);
+    std::printf("%d waits of %d s each; the smallest step of the window's clock now %.3f ms\n\n",
+                waits, seconds, step_ms);
     std::printf(
         "| pump | CPU (%% of one core) | late, median (ms) | late, max (ms) | passes/s |\n");
     std::printf("|---|---|---|---|---|\n");
