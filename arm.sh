@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Nocturo for a Raspberry Pi or another ARM computer on Debian, runs
-# every test under qemu and packs build/package-<arch>/nocturo_<version>_<arch>.deb.
+# every test under qemu and packs build/deb-<arch>/nocturo_<version>_<arch>.deb
+# from debian/, cross-built with the cross and nocheck build profiles.
 #
 #   ./arm.sh arm64|armhf           everything: the packages it needs (adding the
 #                                  architecture to dpkg), the build, every test,
@@ -35,7 +36,7 @@ if [ "$mode" = all ]; then
         "${as_root[@]}" dpkg --add-architecture "$arch"
         "${as_root[@]}" apt-get update -qq
     fi
-    scripts/deps.sh "crossbuild-essential-$arch" dpkg-dev file desktop-file-utils appstream lintian \
+    scripts/deps.sh "crossbuild-essential-$arch" dpkg-dev debhelper file desktop-file-utils appstream lintian \
         dbus-daemon python3-dbusmock "qt6-base-dev:$arch" "qt6-serialport-dev:$arch" \
         "qt6-qpa-plugins:$arch" "libgl-dev:$arch" "libasan8:$arch" "libubsan1:$arch"
 fi
@@ -68,7 +69,7 @@ scripts/check_package.sh "$arch"
 [ "$mode" = --suite ] && exit 0
 
 echo "== installed and started under $qemu"
-deb=$(ls "$PWD"/build/package-"$arch"/nocturo_*_"$arch".deb)
+deb=$(ls "$PWD"/build/deb-"$arch"/nocturo_*_"$arch".deb)
 "${as_root[@]}" apt-get install -y -qq "$deb" >/dev/null
 QT_QPA_PLATFORM=offscreen "/usr/bin/$qemu" /usr/bin/nocturo &
 program=$!

@@ -5,8 +5,8 @@
 # under qemu. Needs no display.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh g++-mingw-w64-x86-64 dpkg-dev file desktop-file-utils appstream lintian librapidcheck-dev groff-base \
-    dbus-daemon python3-dbusmock
+scripts/deps.sh g++-mingw-w64-x86-64 build-essential dpkg-dev debhelper file desktop-file-utils appstream \
+    lintian librapidcheck-dev groff-base dbus-daemon python3-dbusmock
 
 # The code is laid out as clang-format 14 lays it out, the version .clang-format
 # was written for; later versions lay some places out otherwise. A check for

@@ -2,5 +2,4 @@
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(NOCTURO_TRIPLET aarch64-linux-gnu)
 set(NOCTURO_QEMU qemu-aarch64-static)
-set(NOCTURO_DEB_ARCH arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

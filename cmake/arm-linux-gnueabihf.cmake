@@ -3,5 +3,4 @@
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(NOCTURO_TRIPLET arm-linux-gnueabihf)
 set(NOCTURO_QEMU qemu-arm-static)
-set(NOCTURO_DEB_ARCH armhf)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -1,28 +1,29 @@
 #!/usr/bin/env bash
-# Builds the Debian package in Release and checks it: its control data, its
-# contents, an install into a temporary root, the desktop entry, the
-# AppStream metadata and lintian, which is run as a user with no privilege,
-# as it asks. An error or a warning of either fails the check.
-# Usage: scripts/check_package.sh [ARCH]   (default: this machine's; arm64 and
-# armhf are cross-built with the toolchain files in cmake/)
+# Builds the Debian packages from debian/ (scripts/build_deb.sh) and checks
+# them: the binary package's control data, its contents, an install into a
+# temporary root, the desktop entry, the AppStream metadata, and lintian on
+# the source package, the .changes and the .deb, run as a user with no
+# privilege, as it asks. An error or a warning of either fails the check.
+# Usage: scripts/check_package.sh [ARCH] [-- DPKG_BUILDPACKAGE_OPTIONS...]
+#   (default: this machine's, source and binary; arm64 and armhf are
+#   cross-built, binary only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-arch=${1:-$(dpkg --print-architecture)}
-build=build/package-$arch
+arch=$(dpkg --print-architecture)
+if [ $# -gt 0 ] && [ "$1" != -- ]; then
+    arch=$1
+    shift
+fi
+[ "${1:-}" = -- ] && shift
+out=build/deb-$arch
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 
-cross=()
-case "$arch" in
-"$(dpkg --print-architecture)") ;;
-arm64) cross=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake") ;;
-armhf) cross=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake") ;;
-*) echo "no toolchain for $arch" >&2; exit 2 ;;
-esac
-cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target nocturo -j "$(nproc)" >/dev/null
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/nocturo_*.deb)
+rm -rf "$out"
+scripts/build_deb.sh "$out" "$arch" -- "$@" >"$root/build.log" 2>&1 ||
+    { tail -n 60 "$root/build.log" >&2; echo "package build failed" >&2; exit 1; }
+grep -E '^[0-9]+% tests passed' "$root/build.log" || true
+deb=$(ls "$out"/nocturo_*_"$arch".deb)
 
 fail() { echo "package check failed: $*" >&2; exit 1; }
 
@@ -39,7 +40,7 @@ for path in ./usr/bin/nocturo \
     ./usr/share/icons/hicolor/32x32/apps/org.nocturo.nocturo.png \
     ./usr/share/icons/hicolor/scalable/apps/org.nocturo.nocturo.svg \
     ./usr/share/doc/nocturo/copyright \
-    ./usr/share/doc/nocturo/changelog.gz \
+    ./usr/share/doc/nocturo/changelog.Debian.gz \
     ./usr/share/doc/nocturo/README.md \
     ./usr/share/doc/nocturo/docs/cable.md \
     ./usr/share/doc/nocturo/docs/window.png \
@@ -49,11 +50,8 @@ done
 grep -qE '\.a$|/include/' <<<"$contents" && fail "build-only files in the package"
 
 dpkg-deb -x "$deb" "$root/deb"
-cmake --install "$build" --prefix "$root/usr" >/dev/null
-for tree in "$root/deb/usr" "$root/usr"; do
-    [ -x "$tree/bin/nocturo" ] || fail "$tree/bin/nocturo not installed"
-    desktop-file-validate "$tree/share/applications/org.nocturo.nocturo.desktop"
-done
+[ -x "$root/deb/usr/bin/nocturo" ] || fail "/usr/bin/nocturo not installed"
+desktop-file-validate "$root/deb/usr/share/applications/org.nocturo.nocturo.desktop"
 echo "AppStream ($(appstreamcli --version | head -n 1)):"
 validate=(appstreamcli validate --no-net --pedantic)
 # Nocturo has no web page of its own: AppStream 1.0 warns that the homepage
@@ -64,9 +62,9 @@ validate=(appstreamcli validate --no-net --pedantic)
 "${validate[@]}" "$root/deb/usr/share/metainfo/org.nocturo.nocturo.metainfo.xml" ||
     fail "AppStream metadata"
 
-cp "$deb" "$root/"
+cp "$out"/* "$root/"
 chmod -R a+rX "$root"
-lint=(lintian --fail-on error,warning)
+lint=(lintian --fail-on error,warning --display-info --pedantic)
 # Later lintians run AppStream's validation again, without the allowance for
 # the missing homepage made above.
 if lintian-explain-tags --list-tags | grep -x appstream-metadata-validation-failed >/dev/null; then
@@ -74,6 +72,7 @@ if lintian-explain-tags --list-tags | grep -x appstream-metadata-validation-fail
 fi
 [ "$(id -u)" -ne 0 ] || lint=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$root" "${lint[@]}")
 echo "lintian ($(lintian --version)):"
-(cd "$root" && "${lint[@]}" "$(basename "$deb")") || fail "lintian"
-echo "package ok: $(basename "$deb")"
+changes=$(cd "$root" && ls nocturo_*_"$arch".changes)
+(cd "$root" && "${lint[@]}" "$changes") || fail "lintian"
+echo "package ok: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 dpkg-deb --info "$deb" | grep -E '^ (Version|Depends):'
