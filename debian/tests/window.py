@@ -3,6 +3,7 @@
 # with none, and ends cleanly on SIGTERM: its lines released, by the
 # signal's own status. It never opens a port, and START is never pressed.
 import glob
+import re
 import signal
 import subprocess
 import sys
@@ -32,7 +33,10 @@ for _ in range(100):
     desktop = Atspi.get_desktop(0)
     app = find(desktop, lambda n: n.get_role() == Atspi.Role.APPLICATION and n.get_name() == "nocturo")
     window = app and find(app, lambda n: n.get_role() == Atspi.Role.FRAME and n.get_name() == "Nocturo")
-    ports = window and find(window, lambda n: n.get_name() == "Com port" and n.get_role() == Atspi.Role.COMBO_BOX)
+    # The port list: the combo box that shows its row, "Com1".
+    ports = window and find(
+        window, lambda n: n.get_role() == Atspi.Role.COMBO_BOX and re.fullmatch(r"Com\d+", n.get_name())
+    )
     if ports:
         break
 assert program.poll() is None, f"nocturo ended with status {program.returncode}"
