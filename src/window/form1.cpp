@@ -94,15 +94,23 @@ public:
                 chosen_ = list;
             }
             break;
-        case QEvent::FocusOut:
-            // The focus leaves for good, not only while a popup or another
-            // window has it.
+        case QEvent::FocusOut: {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            // Another window took the focus (a screen lock, another program,
+            // a message): the editing is not over, and neither the list nor its
+            // text field is told, as the field would end it and the list pick
+            // what the text names on the way. It goes on when this window is
+            // active again.
+            if (reason == Qt::ActiveWindowFocusReason) {
+                return true;
+            }
+            // The focus leaves for good, not only while a popup has it.
             if (chosen_ == list && !QApplication::activePopupWidget() &&
-                static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
-                static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+                reason != Qt::PopupFocusReason) {
                 chosen_ = nullptr;
             }
             break;
+        }
         case QEvent::Wheel:
             // The wheel comes to whatever the pointer rests on, in a window
             // that is not the active one too.
@@ -325,8 +333,8 @@ void Form1::wire_events() {
 // ending the edit (Return, or leaving the list); picking the selected row
 // again is a pick too. Typing picks nothing on the way, so no exposure that
 // begins meanwhile meets a row the user is only passing through ("Com1" on
-// the way to "Com12"), nor when the window loses the focus. Text that names
-// no row is put back when editing ends.
+// the way to "Com12"), nor when another window takes the focus meanwhile.
+// Text that names no row is put back when editing ends.
 void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
     connect(combo, &QComboBox::activated, this, [picked] { picked(); });
     QLineEdit* edit = combo->lineEdit();
@@ -335,11 +343,6 @@ void Form1::wire_picks(QComboBox* combo, std::function<void()> picked) {
     QObject::disconnect(edit, SIGNAL(editingFinished()), combo, SLOT(_q_editingFinished()));
     connect(edit, &QLineEdit::editingFinished, this, [combo, picked] {
         QLineEdit* text = combo->lineEdit();
-        // Another window took the focus (a screen lock, another program, a
-        // message): the editing goes on when this one is active again.
-        if (!text->isActiveWindow()) {
-            return;
-        }
         const int row =
             text->isModified() ? combo->findText(text->text().trimmed(), Qt::MatchFixedString) : -1;
         text->setModified(false);
