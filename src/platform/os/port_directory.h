@@ -14,9 +14,10 @@
 // carry one serial number, two adapters without one) are told apart by what
 // the program has seen of them while it ran. An adapter with a serial number
 // that no other adapter carried beside it is the same adapter in any USB
-// socket. Otherwise it is known by its socket: it is taken back there only
-// while every look-alike ever listed beside it is still where it was, plugged
-// in as it was; else the row reaches nothing and says that it cannot tell
+// socket. Otherwise, once it was plugged in again, it is taken back (one
+// without a serial only in its socket) only while every look-alike ever
+// listed beside it is still where it was, plugged in as it was, and none has
+// come meanwhile; else the row reaches nothing and says that it cannot tell
 // which adapter this is. Runs and idle ask the same directory; asking never
 // changes what a row was fixed to: only fix() (a pick) and ports_changed()
 // (the system's own news) do.
