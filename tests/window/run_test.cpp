@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 
@@ -76,6 +77,49 @@ std::vector<ModemEvent> dtr_only(const std::vector<ModemEvent>& events) {
     return out;
 }
 
+// How late the machine itself let a thread wake. A thread of the test's own
+// sleeps 2 ms at a time and notes each wake, so a stall of the whole machine
+// (a virtual machine's host busy elsewhere, tests crowding the cores) is told
+// apart from a window that kept its own thread past a moment.
+class Stalls {
+public:
+    // The latest any wake came between from_ns and to_ns, in seconds.
+    double worst(std::int64_t from_ns, std::int64_t to_ns) {
+        const std::lock_guard lock(mutex_);
+        std::int64_t worst = 0;
+        for (const auto& [woke, late] : wakes_) {
+            if (woke >= from_ns && woke <= to_ns) {
+                worst = std::max(worst, late);
+            }
+        }
+        return static_cast<double>(worst) / 1e9;
+    }
+
+private:
+    void watch(const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
+            const std::int64_t due = monotonic_ns() + 2'000'000;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const std::int64_t woke = monotonic_ns();
+            const std::lock_guard lock(mutex_);
+            wakes_.emplace_back(woke, woke - due);
+        }
+    }
+    std::mutex mutex_;
+    std::vector<std::pair<std::int64_t, std::int64_t>> wakes_;
+    std::jthread thread_{[this](const std::stop_token& stop) { watch(stop); }};
+};
+
+// How much later than due the machine may have made an edge that came at
+// edge_ns: the stall a thread of its own met on the way, and 50 ms.
+double allowed_lateness(Stalls& stalls, std::int64_t due_ns, std::int64_t edge_ns) {
+    const double stall = stalls.worst(due_ns, edge_ns + 5'000'000);
+    if (stall > 0.005) {
+        std::printf("the machine stalled a thread %.1f ms around the edge\n", stall * 1000.0);
+    }
+    return 0.05 + stall;
+}
+
 std::vector<std::string> whats(const std::vector<ModemEvent>& events) {
     std::vector<std::string> seen;
     for (const ModemEvent& e : events) {
@@ -88,6 +132,7 @@ TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
     ModemLog log;
     Pty pty;
     RunWindow w(pty.slave());
+    Stalls stalls;
 
     const std::int64_t pressed = monotonic_ns();
     QTest::mouseClick(w.start(), Qt::LeftButton);
@@ -102,7 +147,10 @@ TEST(WholeRun, DefaultsFireTheShutterTwiceOnTheDtrLineAtTheRightMoments) {
         EXPECT_EQ(edges[i].what, i % 2 == 0 ? "DTR 1" : "DTR 0") << i;
         const std::int64_t from = i == 0 ? pressed : edges[i - 1].ns;
         const double span = static_cast<double>(edges[i].ns - from) / 1e9;
-        EXPECT_NEAR(span, spans[i], i == 0 ? 0.25 : 0.05) << "edge " << i;
+        const auto due = from + static_cast<std::int64_t>(spans[i] * 1e9);
+        EXPECT_GE(span, spans[i] - (i == 0 ? 0.25 : 0.05)) << "edge " << i;
+        EXPECT_LE(span, spans[i] + (i == 0 ? 0.25 : allowed_lateness(stalls, due, edges[i].ns)))
+            << "edge " << i;
     }
     w.expect_idle();
     EXPECT_EQ(w.text("Label3"), QStringLiteral("Exposures Remaining: 0"));
@@ -118,6 +166,7 @@ TEST(WholeRun, TheShutterClosesOnTimeWhileTheThreadIsHeldAndTheNextExposureIsTak
     ModemLog log;
     Pty pty;
     RunWindow w(pty.slave());
+    Stalls stalls;
     std::int64_t let_go = 0;
     QTimer::singleShot(3500, w.form.get(), [&let_go] {
         QEventLoop held;
@@ -136,7 +185,8 @@ TEST(WholeRun, TheShutterClosesOnTimeWhileTheThreadIsHeldAndTheNextExposureIsTak
     std::printf("DTR released %.1f ms after the exposure's planned end\n",
                 (held_span - 4.5) * 1000.0);
     EXPECT_GE(held_span, 4.524);
-    EXPECT_LT(held_span, 4.55) << "within 50 ms of the end";
+    EXPECT_LT(held_span, 4.5 + allowed_lateness(stalls, edges[0].ns + 4'500'000'000, edges[1].ns))
+        << "within 50 ms of the end";
     // Within a step of the single-precision clock (under 8 ms all day).
     EXPECT_GE(seconds(let_go, edges[2].ns), 3.49) << "the pause is not cut short";
     EXPECT_GE(seconds(edges[2].ns, edges[3].ns), 4.49) << "nor the next exposure";
