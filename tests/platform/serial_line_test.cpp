@@ -96,16 +96,22 @@ TEST(ModemRecorder, TheLastCloseDropsBothLinesAsARealPortDoes) {
               (std::vector<std::string>{"open", "DTR 1", "RTS 1", "DTR 0", "RTS 0", "close"}));
 }
 
-SerialError open_error(int row, const std::string& device) {
-    SerialLine line;
+// The error opening device raises; a failure of the test where it raises none.
+template <typename Open> SerialError error_of(int row, const std::string& device, Open open) {
     try {
-        line.open(row, device);
+        open();
     } catch (const SerialError& e) {
-        EXPECT_FALSE(line.is_open());
         return e;
     }
     ADD_FAILURE() << "opened " << device;
     return SerialError(SerialError::Reason::Other, row, device, "");
+}
+
+SerialError open_error(int row, const std::string& device) {
+    SerialLine line;
+    const SerialError e = error_of(row, device, [&] { line.open(row, device); });
+    EXPECT_FALSE(line.is_open());
+    return e;
 }
 
 // What an exposure meets as it opens the device at Com1: the claims on it,
@@ -120,16 +126,12 @@ SerialError exposure_error(const std::string& device, const ClaimPlaces& places,
         while (!comm.read_ahead(1, std::chrono::seconds(1))) {
         }
     };
-    try {
+    return error_of(1, device, [&] {
         ahead ? read() : void();
         comm.set_port_open(true);
         read();
         comm.check_line();
-    } catch (const SerialError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "opened " << device;
-    return SerialError(SerialError::Reason::Other, 1, device, "");
+    });
 }
 
 TEST(SerialLine, AMissingDeviceIsReportedWithTheRowTheDeviceAndTheReason) {
