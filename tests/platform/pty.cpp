@@ -74,6 +74,10 @@ std::vector<ModemEvent> ModemLog::events(const std::string& device) const {
     return found;
 }
 
+bool emulated() {
+    return *NOCTURO_EMULATOR != '\0';
+}
+
 std::int64_t monotonic_ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);

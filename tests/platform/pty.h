@@ -46,6 +46,9 @@ private:
 };
 
 std::int64_t monotonic_ns();
+// Whether the tests run under an emulator, which runs the program many times
+// slower than the machine it stands for.
+bool emulated();
 
 // Starts a program built with the tests, through the emulator the tests run
 // under if they run under one; its process id, or -1.
